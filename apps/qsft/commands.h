@@ -1,0 +1,20 @@
+// The sub-commands of qsft. Each lives in a file of its own and is listed once in main.cpp.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace qs::app {
+
+// args[0] is the sub-command's name; returns the process exit code.
+using CommandMain = int (*)(std::span<char*> args);
+
+struct Command {
+  std::string_view name;
+  std::string_view summary;
+  CommandMain run;
+};
+
+int VersionMain(std::span<char*> args);
+
+}  // namespace qs::app

@@ -1,0 +1,38 @@
+// qsft: the command-line front of the file-transfer control.
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "qsft/commands.h"
+
+namespace {
+
+using qs::app::Command;
+
+constexpr Command kCommands[] = {
+    {"version", "print the version", qs::app::VersionMain},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fputs("usage: qsft COMMAND [ARGS...]\n\ncommands:\n", out);
+  for (const auto& c : kCommands) {
+    std::fprintf(out, "  %-10.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                 static_cast<int>(c.summary.size()), c.summary.data());
+  }
+  std::fputs("\nqsft COMMAND --help describes a command.\n", out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  for (const auto& c : kCommands) {
+    if (c.name == argv[1]) return c.run(std::span<char*>(argv + 1, static_cast<size_t>(argc - 1)));
+  }
+  std::fprintf(stderr, "qsft: unknown command '%s'\n\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}

@@ -1,0 +1,94 @@
+// Errors as values, and the calling thread's last platform error.
+//
+// Every wrapper of a system or library call in this folder returns ErrorOr<T> carrying the
+// platform code of the failure, and also leaves that code as the thread's last error, because
+// the transfer algorithms report "the last error" the way pages have always seen it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "platform/error_codes.h"
+
+namespace qs {
+
+struct Error {
+  uint32_t code = ToUint(ErrorCode::kSuccess);
+
+  static Error From(ErrorCode c) { return Error{ToUint(c)}; }
+  static Error FromErrno(int err);  // maps errno onto the platform numbering
+  bool Is(ErrorCode c) const { return code == ToUint(c); }
+};
+
+template <typename T>
+class [[nodiscard]] ErrorOr {
+ public:
+  ErrorOr(T value) : v_(std::move(value)) {}  // NOLINT: implicit on purpose
+  ErrorOr(Error error) : v_(error) {}          // NOLINT
+  ErrorOr(ErrorCode code) : v_(Error::From(code)) {}  // NOLINT
+
+  bool ok() const { return v_.index() == 0; }
+  explicit operator bool() const { return ok(); }
+  T& value() & { return std::get<0>(v_); }
+  const T& value() const& { return std::get<0>(v_); }
+  T&& value() && { return std::get<0>(std::move(v_)); }
+  T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
+  T& operator*() & { return value(); }
+  const Error& error() const { return std::get<1>(v_); }
+  uint32_t code() const { return ok() ? 0 : error().code; }
+
+ private:
+  std::variant<T, Error> v_;
+};
+
+template <>
+class [[nodiscard]] ErrorOr<void> {
+ public:
+  ErrorOr() = default;
+  ErrorOr(Error error) : error_(error) {}  // NOLINT
+  ErrorOr(ErrorCode code) : error_(Error::From(code)) {}  // NOLINT
+
+  bool ok() const { return !error_.has_value(); }
+  explicit operator bool() const { return ok(); }
+  const Error& error() const { return *error_; }
+  uint32_t code() const { return ok() ? 0 : error_->code; }
+
+ private:
+  std::optional<Error> error_;
+};
+
+// Evaluates an ErrorOr expression; on failure returns its error from the enclosing function,
+// otherwise yields the value. GNU statement expression, as supported by GCC and Clang.
+#define QS_TRY(expr)                                   \
+  ({                                                   \
+    auto qs_try_result_ = (expr);                      \
+    if (!qs_try_result_.ok()) return qs_try_result_.error(); \
+    std::move(qs_try_result_).value();                 \
+  })
+
+#define QS_TRY_VOID(expr)                              \
+  do {                                                 \
+    auto qs_try_result_ = (expr);                      \
+    if (!qs_try_result_.ok()) return qs_try_result_.error(); \
+  } while (0)
+
+namespace platform {
+
+// The calling thread's last platform error (0 when none was set on this thread).
+uint32_t LastError();
+void SetLastError(uint32_t code);
+inline void SetLastError(ErrorCode code) { SetLastError(ToUint(code)); }
+// Records `error` as the last error and returns it, for `return platform::Fail(e);`.
+Error Fail(Error error);
+inline Error Fail(ErrorCode code) { return Fail(Error::From(code)); }
+Error FailFromErrno(int err);
+
+// This platform's message table: the text of a known code, ending in a line break, or nothing.
+std::optional<std::u16string> SystemErrorMessage(uint32_t code);
+
+}  // namespace platform
+}  // namespace qs

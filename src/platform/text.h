@@ -1,0 +1,24 @@
+// Text conversion at the platform boundary. Inside the control text is UTF-16; the system,
+// libraries and the wire speak UTF-8.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qs {
+
+// UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text);
+// UTF-8 to UTF-16. A malformed sequence becomes U+FFFD; nothing is dropped silently.
+std::u16string FromUtf8(std::string_view text);
+// ASCII-only convenience for literals and numbers.
+std::u16string FromAscii(std::string_view text);
+
+// Case-insensitive comparison of UTF-16 text, folding ASCII and the Latin-1/Latin Extended-A
+// letters the way the platform's ordinal case-insensitive compare does for these ranges.
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+char16_t ToUpper(char16_t c);
+char16_t ToLower(char16_t c);
+std::u16string ToLowerAscii(std::u16string_view text);
+
+}  // namespace qs
