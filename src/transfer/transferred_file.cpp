@@ -1,0 +1,138 @@
+#include "transfer/transferred_file.h"
+
+#include <exception>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "platform/text.h"
+
+namespace qs {
+
+namespace {
+
+// Process-wide, shared by every control and the language loader. It starts at 1 and is
+// incremented before use, so the first transfer of a process gets ticket 2.
+std::atomic<int32_t> g_last_ticket{1};
+
+std::atomic<bool> g_fail_thread_start{false};
+
+}  // namespace
+
+TransferredFile::TransferredFile(std::shared_ptr<platform::HttpSession> session, std::u16string url,
+                                 std::u16string local_path)
+    : ticket_(g_last_ticket.fetch_add(1, std::memory_order_relaxed) + 1),
+      local_path_(std::move(local_path)),
+      url_(std::move(url)),
+      session_(std::move(session)) {}
+
+TransferredFile::~TransferredFile() = default;
+
+int32_t TransferredFile::PeekNextTicket() {
+  return g_last_ticket.load(std::memory_order_relaxed) + 1;
+}
+
+void TransferredFile::AddRef() { ref_count_.fetch_add(1, std::memory_order_relaxed); }
+
+void TransferredFile::Release() {
+  // acq_rel: whatever any holder wrote happens before the destruction by the last one.
+  if (ref_count_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    delete this;  // the counted object's own end; nothing else deletes a transfer
+  }
+}
+
+bool TransferredFile::Start() {
+  SetState(TransferState::kRunning);
+  // The worker's reference exists before the thread does, so no other holder letting go can
+  // destroy the object under a worker that has not yet taken hold of it.
+  AddRef();
+  try {
+    if (g_fail_thread_start.load(std::memory_order_relaxed)) {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    std::thread(&TransferredFile::WorkerMain, this).detach();
+  } catch (...) {
+    // No thread (std::system_error) or no memory for its start-up state (std::bad_alloc).
+    Release();
+    return false;
+  }
+  return true;
+}
+
+void TransferredFile::WorkerMain(TransferredFile* self) {
+  // The reference added by Start() is this worker's; it is given back last of all.
+  TransferState end = TransferState::kFailed;
+  try {
+    end = self->Run();
+  } catch (...) {
+    // An escaping exception would end the process from a detached thread. Record it as a
+    // failure the page can read instead.
+    try {
+      self->SetErrorText(u"Exception");
+    } catch (...) {
+      // Nothing left to record it with; the state still says kFailed.
+    }
+    end = TransferState::kFailed;
+  }
+  self->SetState(end);
+  self->Release();
+}
+
+uint64_t TransferredFile::GetBytesTransferred() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return bytes_transferred_;
+}
+
+void TransferredFile::SetBytesTransferred(uint64_t bytes) {
+  std::lock_guard<std::mutex> hold(lock_);
+  bytes_transferred_ = bytes;
+}
+
+void TransferredFile::SetError(std::u16string text) {
+  SetErrorText(std::move(text));
+  SetState(TransferState::kFailed);
+}
+
+void TransferredFile::SetErrorText(std::u16string text) {
+  // The new text is built outside the lock; under it the strings only swap, so a reader waits
+  // for no allocation and never sees a half-written text.
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    error_text_.swap(text);
+  }
+  // `text` now holds the old text and is freed outside the lock.
+}
+
+std::u16string TransferredFile::GetErrorText() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return error_text_;
+}
+
+void TransferredFile::RequestCancel() { cancel_count_.fetch_add(1, std::memory_order_acq_rel); }
+
+std::u16string TransferredFile::StatusText() const {
+  const int32_t state = ToInt(this->state());
+  uint64_t bytes = 0;
+  std::u16string status;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    bytes = bytes_transferred_;
+    status = error_text_;
+  }
+  std::u16string head = FromAscii(std::to_string(state));
+  head += u'|';
+  head += FromAscii(std::to_string(bytes));
+  head += u'|';
+  return head + status;
+}
+
+TransferredFile::ScopedFailThreadStartForTesting::ScopedFailThreadStartForTesting() {
+  g_fail_thread_start.store(true, std::memory_order_relaxed);
+}
+
+TransferredFile::ScopedFailThreadStartForTesting::~ScopedFailThreadStartForTesting() {
+  g_fail_thread_start.store(false, std::memory_order_relaxed);
+}
+
+}  // namespace qs
