@@ -52,7 +52,13 @@ class [[nodiscard]] DialogResult {
 // The file dialog's code for "the name buffer was too small for the selection".
 inline constexpr uint32_t kFileDialogBufferTooSmall = 0x3002;
 
+// The requests have constructors so that callers can leave trailing members out without
+// tripping -Wmissing-field-initializers.
 struct FolderPickerRequest {
+  FolderPickerRequest() = default;
+  explicit FolderPickerRequest(std::u16string t, std::u16string start = {})
+      : title(std::move(t)), start_folder(std::move(start)) {}
+
   std::u16string title;
   // Shown expanded and preselected when not empty (an absolute path).
   std::u16string start_folder;
@@ -62,6 +68,11 @@ enum class FileSelection { kSingle, kMultiple };
 
 // Only existing files can be chosen.
 struct FilePickerRequest {
+  FilePickerRequest() = default;
+  explicit FilePickerRequest(std::u16string t, std::u16string dir = {},
+                             FileSelection sel = FileSelection::kSingle)
+      : title(std::move(t)), initial_dir(std::move(dir)), selection(sel) {}
+
   std::u16string title;
   // The folder the dialog opens in; empty: the backend's default.
   std::u16string initial_dir;
@@ -75,6 +86,10 @@ enum class MessageButtons { kYesNo, kOk };
 enum class MessageAnswer { kYes, kNo, kOk, kCancel };
 
 struct MessageBoxRequest {
+  MessageBoxRequest() = default;
+  MessageBoxRequest(std::u16string t, std::u16string cap, MessageIcon i, MessageButtons b)
+      : text(std::move(t)), caption(std::move(cap)), icon(i), buttons(b) {}
+
   std::u16string text;
   std::u16string caption;
   MessageIcon icon = MessageIcon::kQuestion;
@@ -83,6 +98,10 @@ struct MessageBoxRequest {
 
 // The server asks for a user name and password.
 struct CredentialsRequest {
+  CredentialsRequest() = default;
+  CredentialsRequest(std::u16string srv, std::u16string rlm, std::u16string proposed_user = {})
+      : server(std::move(srv)), realm(std::move(rlm)), user(std::move(proposed_user)) {}
+
   // Who asks: the server (host and port) and the realm it named, as shown to the user.
   std::u16string server;
   std::u16string realm;
@@ -97,6 +116,10 @@ struct Credentials {
 
 // Choose the application to open a file with.
 struct AppChooserRequest {
+  AppChooserRequest() = default;
+  AppChooserRequest(std::u16string f, std::u16string type)
+      : file(std::move(f)), content_type(std::move(type)) {}
+
   std::u16string file;          // absolute path of the file to open
   std::u16string content_type;  // its content type (e.g. "text/plain"); may be empty
 };
