@@ -45,6 +45,9 @@ enum class ErrorCode : uint32_t {
   kNoAssociation = 1155,
   kIoDevice = 1117,
   kCancelled = 1223,
+  kRegistryCorrupt = 1015,
+  kRegistryIoFailed = 1016,
+  kKeyDeleted = 1018,
   kCantResolveFilename = 1921,
 
   // The HTTP client.
