@@ -92,6 +92,7 @@ constexpr uint32_t kUnknownName = 0x80020006;
 constexpr uint32_t kBadParamCount = 0x8002000E;
 constexpr uint32_t kTypeMismatch = 0x80020005;
 constexpr uint32_t kMemberNotFound = 0x80020003;
+constexpr uint32_t kOverflow = 0x8002000A;  // an argument outside its type's range
 constexpr uint32_t kNoInterface = 0x80004002;
 constexpr uint32_t kNotImpl = 0x80004001;
 // The platform code `code` as a component-model result (the usual FACILITY_WIN32 wrapping).
