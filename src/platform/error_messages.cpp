@@ -43,6 +43,9 @@ const char16_t* MessageFor(ErrorCode code) {
     case ErrorCode::kNoAssociation: return u"No application is associated with the specified file for this operation.\r\n";
     case ErrorCode::kIoDevice: return u"The request could not be performed because of an I/O device error.\r\n";
     case ErrorCode::kCancelled: return u"The operation was canceled by the user.\r\n";
+    case ErrorCode::kRegistryCorrupt: return u"The registry is corrupted. The structure of one of the files containing registry data is corrupted, or the system's memory image of the file is corrupted, or the file could not be recovered because the alternate copy or log was absent or corrupted.\r\n";
+    case ErrorCode::kRegistryIoFailed: return u"An I/O operation initiated by the registry failed unrecoverably. The registry could not read in, or write out, or flush, one of the files that contain the system's image of the registry.\r\n";
+    case ErrorCode::kKeyDeleted: return u"Illegal operation attempted on a registry key that has been marked for deletion.\r\n";
     case ErrorCode::kCantResolveFilename: return u"The name of the file cannot be resolved by the system.\r\n";
 
     case ErrorCode::kInternetOutOfHandles: return u"No more handles could be generated for the HTTP client.\r\n";
