@@ -62,9 +62,10 @@ class [[nodiscard]] ErrorOr<void> {
 };
 
 // Evaluates an ErrorOr expression; on failure returns its error from the enclosing function,
-// otherwise yields the value. GNU statement expression, as supported by GCC and Clang.
+// otherwise yields the value. GNU statement expression, as supported by GCC and Clang;
+// __extension__ keeps -Wpedantic quiet about it.
 #define QS_TRY(expr)                                   \
-  ({                                                   \
+  __extension__ ({                                     \
     auto qs_try_result_ = (expr);                      \
     if (!qs_try_result_.ok()) return qs_try_result_.error(); \
     std::move(qs_try_result_).value();                 \
