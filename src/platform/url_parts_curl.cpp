@@ -1,0 +1,180 @@
+// The URL operations on libcurl's URL parser, the same one that the HTTP session uses to connect.
+//
+// Every URL is parsed with one set of flags, so that a URL means the same thing to the host
+// checks and to the connection: schemes curl does not support are still taken apart, spaces are
+// accepted and stored percent-encoded, as are non-ASCII characters. Host names are never
+// converted by curl (its conversion depends on the process locale); HostNameToAscii does that.
+#include "platform/url_parts.h"
+
+#include <curl/curl.h>
+
+#include <charconv>
+#include <memory>
+#include <optional>
+
+#include "platform/host_names.h"
+#include "platform/text.h"
+
+namespace qs::platform {
+
+namespace {
+
+constexpr unsigned int kParseFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE | CURLU_URLENCODE;
+
+struct CurluDelete {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+using CurluPtr = std::unique_ptr<CURLU, CurluDelete>;
+
+struct CurlFree {
+  void operator()(char* p) const { curl_free(p); }
+};
+
+ErrorCode CodeFor(CURLUcode rc) {
+  switch (rc) {
+    case CURLUE_OUT_OF_MEMORY:
+      return ErrorCode::kNotEnoughMemory;
+    case CURLUE_BAD_SCHEME:
+    case CURLUE_UNSUPPORTED_SCHEME:
+    case CURLUE_NO_SCHEME:
+      return ErrorCode::kInternetUnrecognizedScheme;
+    default:
+      return ErrorCode::kInternetInvalidUrl;
+  }
+}
+
+ErrorOr<CurluPtr> NewHandle() {
+  CurluPtr u(curl_url());
+  if (!u) return Fail(ErrorCode::kNotEnoughMemory);
+  return u;
+}
+
+// Hands `text` to the parser. The parser reads C strings: text with an embedded NUL would be cut
+// short there and judged by its first half, so it is refused instead.
+ErrorOr<void> SetUrl(CURLU* u, std::u16string_view text) {
+  if (text.find(u'\0') != std::u16string_view::npos) return Fail(ErrorCode::kInternetInvalidUrl);
+  const std::string utf8 = ToUtf8(text);
+  const CURLUcode rc = curl_url_set(u, CURLUPART_URL, utf8.c_str(), kParseFlags);
+  if (rc != CURLUE_OK) return Fail(CodeFor(rc));
+  return {};
+}
+
+// One part of the parsed URL; nothing when the URL does not have it.
+ErrorOr<std::optional<std::string>> GetPart(CURLU* u, CURLUPart part, unsigned int flags) {
+  char* raw = nullptr;
+  const CURLUcode rc = curl_url_get(u, part, &raw, flags);
+  const std::unique_ptr<char, CurlFree> owned(raw);
+  switch (rc) {
+    case CURLUE_OK:
+      return std::optional<std::string>(owned.get() != nullptr ? owned.get() : "");
+    case CURLUE_NO_SCHEME:
+    case CURLUE_NO_USER:
+    case CURLUE_NO_PASSWORD:
+    case CURLUE_NO_HOST:
+    case CURLUE_NO_PORT:
+    case CURLUE_NO_QUERY:
+    case CURLUE_NO_FRAGMENT:
+      return std::optional<std::string>();
+    default:
+      return Fail(CodeFor(rc));
+  }
+}
+
+ErrorOr<std::u16string> GetText(CURLU* u, CURLUPart part, unsigned int flags = 0) {
+  std::optional<std::string> value = QS_TRY(GetPart(u, part, flags));
+  return value ? FromUtf8(*value) : std::u16string();
+}
+
+uint16_t ParsePort(const std::string& text) {
+  unsigned int port = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (ec != std::errc() || end != text.data() + text.size() || port > 0xFFFF) return 0;
+  return static_cast<uint16_t>(port);
+}
+
+// Browsers drop leading and trailing C0 controls and spaces of a link and every tab and line
+// break inside it before resolving it.
+std::u16string CleanReference(std::u16string_view reference) {
+  size_t begin = 0;
+  size_t end = reference.size();
+  while (begin < end && reference[begin] <= u' ' && reference[begin] != u'\0') ++begin;
+  while (end > begin && reference[end - 1] <= u' ' && reference[end - 1] != u'\0') --end;
+  std::u16string cleaned;
+  cleaned.reserve(end - begin);
+  for (size_t i = begin; i < end; ++i) {
+    const char16_t c = reference[i];
+    if (c != u'\t' && c != u'\n' && c != u'\r') cleaned.push_back(c);
+  }
+  return cleaned;
+}
+
+ErrorOr<void> ClearFragment(CURLU* u) {
+  const CURLUcode rc = curl_url_set(u, CURLUPART_FRAGMENT, nullptr, 0);
+  if (rc != CURLUE_OK) return Fail(CodeFor(rc));
+  return {};
+}
+
+}  // namespace
+
+std::u16string UrlParts::PathAndQuery() const {
+  if (query.empty()) return path;
+  return path + u"?" + query;
+}
+
+bool IsUrl(std::u16string_view text) {
+  const uint32_t saved = LastError();
+  auto handle = NewHandle();
+  const bool is_url = handle.ok() && SetUrl(handle->get(), text).ok();
+  SetLastError(saved);  // a question, not a failure
+  return is_url;
+}
+
+ErrorOr<UrlParts> SplitUrl(std::u16string_view url) {
+  CurluPtr u = QS_TRY(NewHandle());
+  QS_TRY_VOID(SetUrl(u.get(), url));
+
+  UrlParts parts;
+  parts.scheme = QS_TRY(GetText(u.get(), CURLUPART_SCHEME));
+  parts.host = QS_TRY(GetText(u.get(), CURLUPART_HOST));
+  const std::optional<std::string> written_port = QS_TRY(GetPart(u.get(), CURLUPART_PORT, 0));
+  parts.has_explicit_port = written_port.has_value();
+  const std::optional<std::string> port = QS_TRY(GetPart(u.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT));
+  if (port) parts.port = ParsePort(*port);
+  parts.user = QS_TRY(GetText(u.get(), CURLUPART_USER, CURLU_URLDECODE));
+  parts.password = QS_TRY(GetText(u.get(), CURLUPART_PASSWORD, CURLU_URLDECODE));
+  parts.path = QS_TRY(GetText(u.get(), CURLUPART_PATH));
+  parts.query = QS_TRY(GetText(u.get(), CURLUPART_QUERY));
+  return parts;
+}
+
+ErrorOr<std::u16string> CombineUrl(std::u16string_view base, std::u16string_view reference,
+                                   size_t max_length) {
+  CurluPtr u = QS_TRY(NewHandle());
+  QS_TRY_VOID(SetUrl(u.get(), base));
+  const std::u16string cleaned = CleanReference(reference);
+  if (cleaned.empty()) {
+    // An empty link is the document itself; curl would resolve it to the base's directory.
+    QS_TRY_VOID(ClearFragment(u.get()));
+  } else {
+    // With a base in the handle, the parser resolves the reference against it.
+    QS_TRY_VOID(SetUrl(u.get(), cleaned));
+  }
+  std::u16string combined = QS_TRY(GetText(u.get(), CURLUPART_URL));
+  if (combined.size() > max_length) return Fail(ErrorCode::kInsufficientBuffer);
+  return combined;
+}
+
+ErrorOr<std::u16string> UrlForRequest(std::u16string_view url) {
+  CurluPtr u = QS_TRY(NewHandle());
+  QS_TRY_VOID(SetUrl(u.get(), url));
+  QS_TRY_VOID(ClearFragment(u.get()));
+  const std::u16string host = QS_TRY(GetText(u.get(), CURLUPART_HOST));
+  if (!IsAsciiHost(host)) {
+    const std::string ascii = ToUtf8(QS_TRY(HostNameToAscii(host)));
+    const CURLUcode rc = curl_url_set(u.get(), CURLUPART_HOST, ascii.c_str(), 0);
+    if (rc != CURLUE_OK) return Fail(CodeFor(rc));
+  }
+  return GetText(u.get(), CURLUPART_URL);
+}
+
+}  // namespace qs::platform
