@@ -1,0 +1,167 @@
+// The session: share object, connection pool and the HttpSession facade.
+#include <algorithm>
+
+#include "platform/http_curl.h"
+
+namespace qs::platform {
+namespace curl {
+
+namespace {
+
+std::atomic<uint64_t> g_open_count{0};
+
+// curl_global_init is not thread-safe: do it once, before the first handle.
+ErrorOr<void> InitCurlOnce() {
+  static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (result != CURLE_OK) return Fail(ErrorCode::kInternetInternalError);
+  return {};
+}
+
+}  // namespace
+
+ErrorOr<void> Share::Init() {
+  handle_.reset(curl_share_init());
+  if (!handle_) return Fail(ErrorCode::kNotEnoughMemory);
+  CURLSH* share = handle_.get();
+  bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Share::Lock) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Share::Unlock) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
+  if (!ok) {
+    handle_.reset();
+    return Fail(ErrorCode::kInternetInternalError);
+  }
+  return {};
+}
+
+void Share::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+  // Shared and exclusive access both take the one mutex of that kind of data.
+  static_cast<Share*>(self)->locks_.at(static_cast<size_t>(data)).lock();
+}
+
+void Share::Unlock(CURL*, curl_lock_data data, void* self) {
+  static_cast<Share*>(self)->locks_.at(static_cast<size_t>(data)).unlock();
+}
+
+ErrorOr<MultiPtr> MultiPool::Borrow(const std::string& origin) {
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+      if (it->first == origin) {
+        MultiPtr multi = std::move(it->second);
+        idle_.erase(std::next(it).base());
+        return multi;
+      }
+    }
+  }
+  MultiPtr multi(curl_multi_init());
+  if (!multi) return Fail(ErrorCode::kNotEnoughMemory);
+  return multi;
+}
+
+void MultiPool::Return(const std::string& origin, MultiPtr multi) {
+  MultiPtr evicted;  // closed outside the lock
+  std::lock_guard lock(mutex_);
+  if (cleared_) return;  // `multi` closes its connections on the way out
+  if (idle_.size() >= kMaxIdle) {
+    evicted = std::move(idle_.front().second);
+    idle_.erase(idle_.begin());
+  }
+  idle_.emplace_back(origin, std::move(multi));
+}
+
+void MultiPool::Clear() {
+  std::vector<std::pair<std::string, MultiPtr>> idle;
+  {
+    std::lock_guard lock(mutex_);
+    cleared_ = true;
+    idle.swap(idle_);
+  }
+}
+
+SessionCore::SessionCore(const HttpSessionOptions& options)
+    : agent_(options.agent),
+      connect_ms_(options.connect_timeout_ms),
+      send_ms_(options.send_timeout_ms),
+      receive_ms_(options.receive_timeout_ms) {}
+
+void SessionCore::SetTimeouts(uint32_t connect_ms, uint32_t send_ms, uint32_t receive_ms) {
+  connect_ms_.store(connect_ms);
+  send_ms_.store(send_ms);
+  receive_ms_.store(receive_ms);
+}
+
+void SessionCore::Close() {
+  closed_.store(true, std::memory_order_release);
+  pool_.Clear();
+  std::lock_guard lock(active_mutex_);
+  for (CURLM* multi : active_) curl_multi_wakeup(multi);
+}
+
+void SessionCore::Register(CURLM* multi) {
+  std::lock_guard lock(active_mutex_);
+  active_.push_back(multi);
+}
+
+void SessionCore::Unregister(CURLM* multi) {
+  std::lock_guard lock(active_mutex_);
+  active_.erase(std::remove(active_.begin(), active_.end(), multi), active_.end());
+}
+
+namespace {
+
+class CurlRequest final : public HttpRequest {
+ public:
+  explicit CurlRequest(std::unique_ptr<Transfer> transfer) : transfer_(std::move(transfer)) {}
+
+  uint32_t Status() const override { return transfer_->Status(); }
+  std::optional<std::string> Header(std::string_view name) const override {
+    return transfer_->Header(name);
+  }
+  ErrorOr<size_t> Read(std::span<std::byte> buffer) override { return transfer_->Read(buffer); }
+
+ private:
+  std::unique_ptr<Transfer> transfer_;
+};
+
+class CurlSession final : public HttpSession {
+ public:
+  explicit CurlSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}
+
+  ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url) override {
+    if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
+    auto created = Transfer::Create(core_, url);
+    if (!created) return created.error();
+    std::unique_ptr<Transfer> transfer = std::move(created).value();
+    QS_TRY_VOID(transfer->Begin());
+    QS_TRY_VOID(transfer->AwaitHead());
+    return std::unique_ptr<HttpRequest>(std::make_unique<CurlRequest>(std::move(transfer)));
+  }
+
+  void Close() override { core_->Close(); }
+  bool IsClosed() const override { return core_->closed(); }
+
+  void SetTimeoutsForTesting(uint32_t connect_ms, uint32_t send_ms, uint32_t receive_ms) override {
+    core_->SetTimeouts(connect_ms, send_ms, receive_ms);
+  }
+
+ private:
+  std::shared_ptr<SessionCore> core_;
+};
+
+}  // namespace
+}  // namespace curl
+
+ErrorOr<std::shared_ptr<HttpSession>> HttpSession::Open(const HttpSessionOptions& options) {
+  QS_TRY_VOID(curl::InitCurlOnce());
+  auto core = std::make_shared<curl::SessionCore>(options);
+  QS_TRY_VOID(core->Init());
+  curl::g_open_count.fetch_add(1);
+  return std::shared_ptr<HttpSession>(std::make_shared<curl::CurlSession>(std::move(core)));
+}
+
+uint64_t HttpSession::OpenCountForTesting() { return curl::g_open_count.load(); }
+
+}  // namespace qs::platform
