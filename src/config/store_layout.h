@@ -1,0 +1,39 @@
+// Where the web client's settings live in the settings store, all under the current user's hive.
+//
+// Per-user settings: <kClientKey>\<kDatasourcesKey>\<datasource>\<user>, holding kUserWorkDir
+// (REG_SZ) and kAllowedSites (REG_MULTI_SZ). Administrator policy: sub-keys of kPolicyRoot,
+// read only, never written by the client: kSafeWorkDirs and kSiteLock (numbered lists) and
+// kZoneLock with the DWORD kTrustedZoneDisabled.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/error.h"
+
+namespace qs {
+
+inline constexpr std::u16string_view kClientKey = u"SOFTWARE\\Tarnholt\\Quillstone Web Client";
+inline constexpr std::u16string_view kDatasourcesKey = u"Datasources";
+inline constexpr std::u16string_view kPolicyRoot =
+    u"SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client";
+inline constexpr std::u16string_view kSafeWorkDirs = u"SafeWorkDirs";
+inline constexpr std::u16string_view kSiteLock = u"SiteLock";
+inline constexpr std::u16string_view kZoneLock = u"ZoneLock";
+inline constexpr std::u16string_view kTrustedZoneDisabled = u"TrustedZoneDisabled";
+inline constexpr std::u16string_view kUserWorkDir = u"UserWorkDir";
+inline constexpr std::u16string_view kAllowedSites = u"AllowedSites";
+
+// The per-user key path has always been formed in a buffer of 256 characters; the limit stays.
+inline constexpr size_t kMaxDatasourceKeyPathLength = 255;
+
+// "<kClientKey>\Datasources\<datasource>\<user>". Refuses with 87 an empty component or one
+// holding "\" (it would name a different key), and with 206 a path longer than
+// kMaxDatasourceKeyPathLength; never truncates.
+ErrorOr<std::u16string> DatasourceKeyPath(std::u16string_view datasource, std::u16string_view user);
+
+// "<kPolicyRoot>\<subkey>".
+std::u16string PolicyKeyPath(std::u16string_view subkey);
+
+}  // namespace qs
