@@ -1,0 +1,235 @@
+// One connection's request loop: read a head, apply the faults, answer, and keep the
+// connection for the next request unless the client or a fault ends it.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "devserver/files.h"
+#include "devserver/server_impl.h"
+
+namespace qs::devserver {
+namespace {
+
+constexpr size_t kMaxHead = 64 * 1024;
+constexpr size_t kPiece = 64 * 1024;
+
+class Exchange {
+ public:
+  Exchange(Server::Impl& server, const Connection& connection)
+      : server_(server),
+        fd_(connection.fd),
+        id_(connection.id),
+        peer_(connection.peer),
+        reader_(connection.fd) {}
+
+  void Run() {
+    while (!server_.stopping() && HandleOne()) {
+    }
+  }
+
+ private:
+  // Serves one request; false when the connection must end.
+  bool HandleOne();
+  // The answer the request would get without a replacing fault. Consumes the body.
+  std::optional<Response> RealAnswer(const RequestHead& request, uint64_t length,
+                                     const BodyReader& read);
+  // Sends the answer with the modifying effects; false when the connection must end.
+  bool Send(const Response& response, const Effects& fx, bool keep_alive, LogEntry& entry);
+  bool SendBody(const Response& response, const Effects& fx, LogEntry& entry);
+  bool SendPiece(std::string_view piece, const Effects& fx, LogEntry& entry);
+  // Holds still once when the body has reached the stall point; false when the server stops.
+  bool StallIfDue(const Effects& fx, uint64_t sent);
+  void Log(const LogEntry& entry) {
+    if (server_.options.log) server_.options.log(entry);
+  }
+  void Refuse(int status, const std::string& text) {
+    SendAll(fd_, BuildHead(Response::Text(status, text), {}, false) + text);
+  }
+
+  Server::Impl& server_;
+  int fd_;
+  uint64_t id_;
+  std::string peer_;
+  SocketReader reader_;
+  bool stalled_ = false;
+};
+
+bool Exchange::HandleOne() {
+  std::string raw_head;
+  switch (reader_.ReadHead(&raw_head, kMaxHead)) {
+    case SocketReader::HeadResult::kClosed:
+      return false;
+    case SocketReader::HeadResult::kTooLarge:
+      Refuse(431, "request head too large");
+      return false;
+    case SocketReader::HeadResult::kOk:
+      break;
+  }
+  auto request = ParseRequestHead(raw_head);
+  if (!request) {
+    Refuse(400, "malformed request");
+    return false;
+  }
+  LogEntry entry;
+  entry.request = {request->method, request->target, request->headers, 0, id_};
+  Effects fx = server_.SelectEffects(*request);
+  entry.note = fx.note;
+
+  uint64_t length = 0;
+  if (request->Header("Transfer-Encoding")) {
+    server_.Record(entry.request);
+    Refuse(411, "send the body with a Content-Length");
+    return false;
+  }
+  if (auto text = request->Header("Content-Length")) {
+    auto n = ParseDecimal(*text);
+    if (!n) {
+      server_.Record(entry.request);
+      Refuse(400, "bad Content-Length");
+      return false;
+    }
+    length = *n;
+  }
+  auto expect = request->Header("Expect");
+  if (length > 0 && expect && EqualsIgnoreCase(*expect, "100-continue"))
+    SendAll(fd_, "HTTP/1.1 100 Continue\r\n\r\n");
+
+  // A break fault on a request with a body cuts the body off after that many bytes.
+  uint64_t received = 0;
+  uint64_t allowed = fx.break_after ? std::min(length, *fx.break_after) : length;
+  BodyReader read = [&](char* out, size_t max) -> size_t {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(max, allowed - received));
+    size_t n = want == 0 ? 0 : reader_.ReadSome(out, want);
+    received += n;
+    return n;
+  };
+
+  std::optional<Response> answer;
+  const Fault* f = fx.replacement ? &*fx.replacement : nullptr;
+  if (f && f->ask_again) {
+    std::string uri = f->body.empty() ? request->target : f->body;
+    if (request->method == "POST") {
+      auto real = RealAnswer(*request, length, read);
+      if (real) server_.Hold(uri, std::move(*real));
+    } else {
+      DrainBody(length, read);
+    }
+    if (received == length) answer = Response::Text(202, uri);
+  } else if (f) {
+    DrainBody(length, read);
+    if (f->raw) {
+      entry.request.body_size = received;
+      server_.Record(entry.request);
+      SendAll(fd_, *f->raw);
+      Log(entry);
+      return false;
+    }
+    if (f->auth) {
+      answer = server_.auth.Challenge(*f);
+    } else {
+      answer = Response::Text(f->status, f->status == 204 ? std::string() : f->body);
+    }
+  } else {
+    answer = RealAnswer(*request, length, read);
+  }
+  entry.request.body_size = received;
+  server_.Record(entry.request);
+  if (received < length || !answer) {  // the body broke off: no answer
+    Log(entry);
+    return false;
+  }
+  if (fx.break_after && length > 0) {
+    Log(entry);  // a break on a request with a body ends it after those bytes, unanswered
+    return false;
+  }
+  bool keep_alive = request->KeepAlive() && !answer->close;
+  bool ok = Send(*answer, fx, keep_alive, entry);
+  Log(entry);
+  return ok && keep_alive;
+}
+
+std::optional<Response> Exchange::RealAnswer(const RequestHead& request, uint64_t length,
+                                             const BodyReader& read) {
+  if (request.method == "POST") {
+    if (request.path.rfind("/static/", 0) == 0 || request.path == "/download") {
+      if (DrainBody(length, read) < length) return std::nullopt;
+      return Response::Text(405, "no uploads here");
+    }
+    if (length == 0) {
+      if (auto held = server_.TakeHeld(request.target)) return held;
+    }
+    return server_.uploads->Chunk(request, peer_, length, read);
+  }
+  if (DrainBody(length, read) < length) return std::nullopt;
+  if (request.method != "GET") return Response::Text(405, "GET or POST only");
+  if (request.path == "/download") return DownloadResponse(server_.root, request.query);
+  if (request.path.rfind("/static/", 0) == 0) return StaticResponse(server_.root, request.path);
+  return Response::Text(404, "nothing here");
+}
+
+bool Exchange::Send(const Response& response, const Effects& fx, bool keep_alive, LogEntry& entry) {
+  if (fx.stall == StallPoint::kBeforeHead && !server_.Stall(fx.stall_for)) return false;
+  entry.status = response.status;
+  stalled_ = false;
+  if (!SendAll(fd_, BuildHead(response, fx.head, keep_alive))) return false;
+  if (!SendBody(response, fx, entry) || !StallIfDue(fx, entry.body_sent)) return false;
+  // A break fault ends the connection even when the body was shorter than its byte count.
+  return !fx.break_after;
+}
+
+// Sends a piece of the body, holding still at the stall point and stopping at the break point.
+bool Exchange::SendPiece(std::string_view piece, const Effects& fx, LogEntry& entry) {
+  while (!piece.empty()) {
+    if (!StallIfDue(fx, entry.body_sent)) return false;
+    uint64_t at = entry.body_sent;
+    uint64_t take = piece.size();
+    if (fx.break_after) {
+      if (at >= *fx.break_after) return false;
+      take = std::min<uint64_t>(take, *fx.break_after - at);
+    }
+    if (fx.stall == StallPoint::kAfterBodyBytes && !stalled_ && fx.stall_after > at)
+      take = std::min<uint64_t>(take, fx.stall_after - at);
+    if (!SendAll(fd_, piece.substr(0, take))) return false;
+    entry.body_sent += take;
+    piece.remove_prefix(take);
+  }
+  return true;
+}
+
+bool Exchange::StallIfDue(const Effects& fx, uint64_t sent) {
+  if (fx.stall != StallPoint::kAfterBodyBytes || stalled_ || fx.stall_after != sent) return true;
+  stalled_ = true;
+  return server_.Stall(fx.stall_for);
+}
+
+bool Exchange::SendBody(const Response& response, const Effects& fx, LogEntry& entry) {
+  if (!response.file) return SendPiece(response.body, fx, entry);
+  Fd file(::open(response.file->path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return false;  // the head promised a body that is gone: end the connection
+  std::string buffer(kPiece, '\0');
+  uint64_t offset = response.file->offset;
+  uint64_t left = response.file->length;
+  while (left > 0) {
+    ssize_t n =
+        ::pread(file.get(), buffer.data(), static_cast<size_t>(std::min<uint64_t>(kPiece, left)),
+                static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (!SendPiece(std::string_view(buffer.data(), static_cast<size_t>(n)), fx, entry))
+      return false;
+    offset += static_cast<uint64_t>(n);
+    left -= static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+void Server::Impl::Serve(Connection* connection) {
+  Exchange(*this, *connection).Run();
+  CloseConnection(connection);
+}
+
+}  // namespace qs::devserver

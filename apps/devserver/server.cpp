@@ -1,0 +1,216 @@
+#include "devserver/server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "devserver/server_impl.h"
+
+namespace qs::devserver {
+namespace fs = std::filesystem;
+
+Server::Impl::Impl(Options opts) : options(std::move(opts)) {
+  std::error_code ec;
+  root = fs::weakly_canonical(fs::absolute(options.root, ec), ec);
+  uploads = std::make_unique<UploadStore>(root);
+}
+
+Effects Server::Impl::SelectEffects(const RequestHead& request) {
+  Effects fx;
+  std::lock_guard lock(mutex);
+  for (size_t i = 0; i < faults.size(); ++i) {
+    auto& armed = faults[i];
+    const Fault& f = armed.fault;
+    if (!f.Matches(request.method, request.path, request.query)) continue;
+    uint32_t n = ++armed.matched;
+    if (n <= f.skip || (f.times != Fault::kUnlimited && n - f.skip > f.times)) continue;
+    std::string applied = "fault#" + std::to_string(i + 1);
+    if (f.Replaces() && !fx.replacement) {
+      if (!(f.auth && auth.Authorized(f, request))) {
+        fx.replacement = f;
+        fx.note += applied + " ";
+      }
+    }
+    if (f.break_after && (!fx.break_after || *f.break_after < *fx.break_after))
+      fx.break_after = f.break_after;
+    if (f.stall != StallPoint::kNone && fx.stall == StallPoint::kNone) {
+      fx.stall = f.stall;
+      fx.stall_after = f.stall_after;
+      fx.stall_for = f.stall_for;
+    }
+    if (f.resumed_from_delta) fx.head.resumed_from_delta = f.resumed_from_delta;
+    fx.head.omit_resumed_from |= f.omit_resumed_from;
+    fx.head.omit_qs_content_length |= f.omit_qs_content_length;
+    fx.head.malformed_header |= f.malformed_header;
+    fx.head.long_header_bytes = std::max(fx.head.long_header_bytes, f.long_header_bytes);
+    if (!f.Replaces()) fx.note += applied + " ";
+  }
+  if (!fx.note.empty()) fx.note.pop_back();
+  return fx;
+}
+
+void Server::Impl::Record(const RequestRecord& record) {
+  std::lock_guard lock(mutex);
+  records.push_back(record);
+}
+
+bool Server::Impl::Stall(std::chrono::milliseconds how_long) {
+  std::unique_lock lock(mutex);
+  auto stopped = [this] { return stop_requested; };
+  if (how_long.count() <= 0) {
+    stop_signal.wait(lock, stopped);
+  } else {
+    stop_signal.wait_for(lock, how_long, stopped);
+  }
+  return !stop_requested;
+}
+
+bool Server::Impl::stopping() const {
+  std::lock_guard lock(mutex);
+  return stop_requested;
+}
+
+void Server::Impl::Hold(const std::string& uri, Response response) {
+  std::lock_guard lock(mutex);
+  held.insert_or_assign(uri, std::move(response));
+}
+
+std::optional<Response> Server::Impl::TakeHeld(const std::string& uri) {
+  std::lock_guard lock(mutex);
+  auto it = held.find(uri);
+  if (it == held.end()) return std::nullopt;
+  Response r = std::move(it->second);
+  held.erase(it);
+  return r;
+}
+
+void Server::Impl::CloseConnection(Connection* connection) {
+  std::lock_guard lock(mutex);
+  if (connection->fd >= 0) ::close(connection->fd);
+  connection->fd = -1;
+  connection->done = true;
+}
+
+void Server::Impl::AcceptLoop() {
+  for (;;) {
+    pollfd fds[2] = {{listener.get(), POLLIN, 0}, {wake_read.get(), POLLIN, 0}};
+    int ready = ::poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    if ((fds[0].revents & POLLIN) == 0) continue;
+    sockaddr_in peer{};
+    socklen_t peer_len = sizeof peer;
+    int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    char address[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+
+    // Reap finished connections so that a long-running server does not collect threads.
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+      std::lock_guard lock(mutex);
+      for (auto it = connections.begin(); it != connections.end();) {
+        auto next = std::next(it);
+        if ((*it)->done) finished.splice(finished.end(), connections, it);
+        it = next;
+      }
+      if (stop_requested) {
+        ::close(fd);
+      } else {
+        auto connection = std::make_unique<Connection>();
+        connection->id = next_connection_id++;
+        connection->fd = fd;
+        connection->peer = address;
+        Connection* raw = connection.get();
+        connections.push_back(std::move(connection));
+        raw->thread = std::thread([this, raw] { Serve(raw); });
+      }
+    }
+    for (auto& c : finished) {
+      if (c->thread.joinable()) c->thread.join();  // already past its last statement
+    }
+  }
+}
+
+Server::Server(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Server::~Server() { Stop(); }
+
+bool Server::Start() {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->started) return false;
+  impl_->listener = ListenLoopback(impl_->options.port);
+  if (!impl_->listener.valid()) return false;
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+  impl_->wake_read = Fd(pipe_fds[0]);
+  impl_->wake_write = Fd(pipe_fds[1]);
+  impl_->port = LocalPort(impl_->listener.get());
+  impl_->started = true;
+  impl_->acceptor = std::thread([impl = impl_.get()] { impl->AcceptLoop(); });
+  return true;
+}
+
+uint16_t Server::port() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->port;
+}
+
+std::string Server::base_url() const { return "http://127.0.0.1:" + std::to_string(port()); }
+
+void Server::Stop() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->started || impl_->stop_requested) return;
+    impl_->stop_requested = true;
+  }
+  impl_->stop_signal.notify_all();
+  char byte = 1;
+  if (::write(impl_->wake_write.get(), &byte, 1) < 0) {
+    // The acceptor also ends when the pipe is gone; nothing else to do.
+  }
+  if (impl_->acceptor.joinable()) impl_->acceptor.join();
+  std::list<std::unique_ptr<Connection>> all;
+  {
+    std::lock_guard lock(impl_->mutex);
+    for (auto& c : impl_->connections) {
+      if (c->fd >= 0) ::shutdown(c->fd, SHUT_RDWR);
+    }
+    all.swap(impl_->connections);
+  }
+  for (auto& c : all) {
+    if (c->thread.joinable()) c->thread.join();
+  }
+  impl_->listener.Reset();
+}
+
+std::vector<RequestRecord> Server::requests() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->records;
+}
+
+void Server::ClearRequests() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->records.clear();
+}
+
+void Server::AddFault(Fault fault) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults.push_back({std::move(fault), 0});
+}
+
+void Server::ClearFaults() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults.clear();
+  impl_->held.clear();
+}
+
+}  // namespace qs::devserver
