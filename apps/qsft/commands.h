@@ -16,5 +16,6 @@ struct Command {
 };
 
 int VersionMain(std::span<char*> args);
+int HostMain(std::span<char*> args);
 
 }  // namespace qs::app

@@ -11,6 +11,7 @@ using qs::app::Command;
 
 constexpr Command kCommands[] = {
     {"version", "print the version", qs::app::VersionMain},
+    {"host", "drive controls through their method table, JSON Lines on stdin/stdout", qs::app::HostMain},
 };
 
 void PrintUsage(std::FILE* out) {
