@@ -1,7 +1,9 @@
 // The GTK backend on a real display: opens dialogs and closes them with key presses sent by
 // xdotool, as a user would. Needs a display (scripts/with-display gives a private Xvfb) and
 // xdotool; skipped otherwise.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
@@ -71,6 +73,15 @@ class GtkDialogsTest : public ::testing::Test {
     if (!HaveXdotool()) GTEST_SKIP() << "xdotool is not installed";
     dialogs_ = GtkDialogs();
     if (dialogs_ == nullptr) GTEST_SKIP() << "GTK cannot open the display " << display;
+    // Keyboard focus is one per display: tests running in parallel processes take turns.
+    const std::string lock = "/tmp/qsft-dialog-tests-" + std::string(display) + ".lock";
+    lock_fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock_fd_, 0);
+    ASSERT_EQ(flock(lock_fd_, LOCK_EX), 0);
+  }
+
+  void TearDown() override {
+    if (lock_fd_ >= 0) close(lock_fd_);  // releases the lock
   }
 
   // Runs `show` on a thread of its own, as a page or a worker would, and gives its result.
@@ -92,6 +103,7 @@ class GtkDialogsTest : public ::testing::Test {
   }
 
   Dialogs* dialogs_ = nullptr;
+  int lock_fd_ = -1;
 };
 
 std::string UniqueTitle(const char* what) {
