@@ -75,7 +75,7 @@ bool RawClient::Fill() {
   }
 }
 
-RawReply RawClient::Read() {
+RawReply RawClient::ReadHead() {
   RawReply reply;
   size_t end;
   while ((end = buffer_.find("\r\n\r\n")) == std::string::npos) {
@@ -98,6 +98,21 @@ RawReply RawClient::Read() {
     size_t v = line.find_first_not_of(' ', colon + 1);
     reply.headers.emplace_back(line.substr(0, colon), v == std::string::npos ? "" : line.substr(v));
   }
+  return reply;
+}
+
+std::string RawClient::ReadBytes(size_t n) {
+  while (buffer_.size() < n) {
+    if (!Fill()) break;
+  }
+  std::string out = buffer_.substr(0, std::min(n, buffer_.size()));
+  buffer_.erase(0, out.size());
+  return out;
+}
+
+RawReply RawClient::Read() {
+  RawReply reply = ReadHead();
+  if (reply.status == 0) return reply;
   auto length = reply.Header("Content-Length");
   if (!length) {
     if (reply.status == 204 || reply.status / 100 == 1) {
@@ -109,13 +124,8 @@ RawReply RawClient::Read() {
     return reply;
   }
   size_t want = std::stoull(*length);
-  while (buffer_.size() < want) {
-    if (!Fill()) break;
-  }
-  size_t take = std::min(want, buffer_.size());
-  reply.body = buffer_.substr(0, take);
-  buffer_.erase(0, take);
-  reply.complete = take == want;
+  reply.body = ReadBytes(want);
+  reply.complete = reply.body.size() == want;
   return reply;
 }
 

@@ -35,6 +35,10 @@ class RawClient {
             const std::vector<std::string>& extra = {});
   // One answer: the head, then Content-Length bytes (or everything up to the close).
   RawReply Read();
+  // Only the head of an answer; its body stays to be read with ReadBytes.
+  RawReply ReadHead();
+  // Exactly n bytes, or fewer when the connection ends first.
+  std::string ReadBytes(size_t n);
   // Everything until the server closes the connection.
   std::string ReadToClose();
   // Whether the server closed the connection (an orderly end, not a time-out).
