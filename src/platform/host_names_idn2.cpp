@@ -2,7 +2,6 @@
 
 #include <idn2.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -31,8 +30,9 @@ bool IsValidLabel(std::string_view label) {
   return true;
 }
 
-// The library's STD3 mode drops disallowed characters instead of failing ("a_b" gives "ab"), so
-// its output is held to the rules here; a host that loses characters is refused.
+// The STD3 rules as the result must show them. Every ASCII character of the mapped host appears
+// literally in the result (a punycode label keeps them before its last "-"), so a host that
+// passes here holds no character outside a-z, 0-9, "-" and the dots.
 bool IsValidAsciiHost(std::string_view host) {
   size_t start = 0;
   while (true) {
@@ -43,6 +43,15 @@ bool IsValidAsciiHost(std::string_view host) {
     if (dot == std::string_view::npos) return true;
     start = dot + 1;
   }
+}
+
+ErrorOr<std::string> Convert(const std::string& utf8, int flags) {
+  char* raw = nullptr;
+  const int rc = idn2_to_ascii_8z(utf8.c_str(), &raw, flags);
+  const std::unique_ptr<char, IdnFree> output(raw);
+  if (rc == IDN2_MALLOC) return Fail(ErrorCode::kNotEnoughMemory);
+  if (rc != IDN2_OK || output == nullptr) return Fail(ErrorCode::kInvalidName);
+  return std::string(output.get());
 }
 
 }  // namespace
@@ -59,14 +68,18 @@ ErrorOr<std::u16string> HostNameToAscii(std::u16string_view host) {
   // Before the conversion: an embedded NUL would end the library's input early.
   if (host.find(u'\0') != std::u16string_view::npos) return Fail(ErrorCode::kInvalidName);
 
+  // The library's STD3 mode drops disallowed characters instead of failing ("a_b\u00fc" gives
+  // the form of "ab\u00fc"), which would let a different host pass for this one. The conversion
+  // without the STD3 rules keeps them (or fails), so the two forms must agree.
   const std::string utf8 = ToUtf8(host);
-  char* raw = nullptr;
-  const int rc = idn2_to_ascii_8z(utf8.c_str(), &raw, IDN2_NONTRANSITIONAL | IDN2_USE_STD3_ASCII_RULES);
-  const std::unique_ptr<char, IdnFree> output(raw);
-  if (rc == IDN2_MALLOC) return Fail(ErrorCode::kNotEnoughMemory);
-  if (rc != IDN2_OK || output == nullptr) return Fail(ErrorCode::kInvalidName);
-  if (!IsValidAsciiHost(output.get())) return Fail(ErrorCode::kInvalidName);
-  return FromAscii(output.get());
+  const ErrorOr<std::string> std3 = Convert(utf8, IDN2_NONTRANSITIONAL | IDN2_USE_STD3_ASCII_RULES);
+  if (!std3) return std3.error();
+  const ErrorOr<std::string> plain = Convert(utf8, IDN2_NONTRANSITIONAL);
+  if (!plain) return plain.error();
+  if (std3.value() != plain.value() || !IsValidAsciiHost(std3.value())) {
+    return Fail(ErrorCode::kInvalidName);
+  }
+  return FromAscii(std3.value());
 }
 
 }  // namespace qs::platform

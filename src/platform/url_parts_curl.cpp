@@ -108,8 +108,47 @@ std::u16string CleanReference(std::u16string_view reference) {
   return cleaned;
 }
 
+bool IsSpecialScheme(std::u16string_view scheme) {
+  for (std::u16string_view special : {u"http", u"https", u"ftp", u"file", u"ws", u"wss"}) {
+    if (EqualsIgnoreCase(scheme, special)) return true;
+  }
+  return false;
+}
+
+// The scheme a reference starts with ("" for a relative reference).
+std::u16string_view SchemeOf(std::u16string_view reference) {
+  auto is_alpha = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  if (reference.empty() || !is_alpha(reference[0])) return {};
+  for (size_t i = 1; i < reference.size(); ++i) {
+    const char16_t c = reference[i];
+    if (c == u':') return reference.substr(0, i);
+    if (!is_alpha(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.') break;
+  }
+  return {};
+}
+
+// In URLs of the web's own schemes browsers read "\" before the query as "/": "\\other\x"
+// names the host "other". curl would keep it as a path or user-name character, so a link would
+// mean one host to the page's author and another to the connection. Translated here, both agree.
+void BrowserSlashes(std::u16string& reference, std::u16string_view base_scheme) {
+  const std::u16string_view own = SchemeOf(reference);
+  if (!IsSpecialScheme(own.empty() ? base_scheme : own)) return;
+  for (char16_t& c : reference) {
+    if (c == u'?' || c == u'#') break;
+    if (c == u'\\') c = u'/';
+  }
+}
+
 ErrorOr<void> ClearFragment(CURLU* u) {
   const CURLUcode rc = curl_url_set(u, CURLUPART_FRAGMENT, nullptr, 0);
+  if (rc != CURLUE_OK) return Fail(CodeFor(rc));
+  return {};
+}
+
+ErrorOr<void> SetFragment(CURLU* u, std::u16string_view fragment) {
+  if (fragment.find(u'\0') != std::u16string_view::npos) return Fail(ErrorCode::kInternetInvalidUrl);
+  const std::string utf8 = ToUtf8(fragment);
+  const CURLUcode rc = curl_url_set(u, CURLUPART_FRAGMENT, utf8.c_str(), 0);
   if (rc != CURLUE_OK) return Fail(CodeFor(rc));
   return {};
 }
@@ -155,9 +194,14 @@ ErrorOr<std::u16string> CombineUrl(std::u16string_view base, std::u16string_view
   if (cleaned.empty()) {
     // An empty link is the document itself; curl would resolve it to the base's directory.
     QS_TRY_VOID(ClearFragment(u.get()));
+  } else if (cleaned.front() == u'#') {
+    // A fragment alone keeps the whole document; curl would resolve it to the base's directory.
+    QS_TRY_VOID(SetFragment(u.get(), std::u16string_view(cleaned).substr(1)));
   } else {
     // With a base in the handle, the parser resolves the reference against it.
-    QS_TRY_VOID(SetUrl(u.get(), cleaned));
+    std::u16string reference_text = cleaned;
+    BrowserSlashes(reference_text, QS_TRY(GetText(u.get(), CURLUPART_SCHEME)));
+    QS_TRY_VOID(SetUrl(u.get(), reference_text));
   }
   std::u16string combined = QS_TRY(GetText(u.get(), CURLUPART_URL));
   if (combined.size() > max_length) return Fail(ErrorCode::kInsufficientBuffer);
