@@ -76,6 +76,7 @@ class SettingsKey {
   SettingsKey& operator=(const SettingsKey&) = delete;
   ~SettingsKey() = default;
 
+  // The key's path with each name spelled as the store holds it.
   const std::u16string& path() const { return path_; }
 
   // Type and size of a value; 2 when absent.

@@ -250,6 +250,9 @@ ErrorOr<Db> OpenDb(const std::string& file, int flags) {
   if (rc != SQLITE_OK) return FromSqlite(rc);
   sqlite3_extended_result_codes(db.get(), 0);
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  // With a write-ahead log this keeps every commit atomic and the file consistent, and defers
+  // the flush to the next checkpoint; the registry, too, writes its hives back lazily.
+  (void)Exec(db.get(), "PRAGMA synchronous=NORMAL");
   return db;
 }
 
@@ -329,6 +332,24 @@ ErrorOr<bool> KeyExists(sqlite3* db, const KeyPath& key) {
   auto s = QS_TRY(Stmt::Prepare(db, "SELECT 1 FROM keys WHERE fold = ?1"));
   s.Bind(1, key.fold);
   return s.Step();
+}
+
+// The key's path spelled as the store holds it (each name as first written), or nothing when
+// the key does not exist.
+ErrorOr<std::optional<std::u16string>> StoredPath(sqlite3* db, const KeyPath& key) {
+  if (key.IsHive()) return std::optional<std::u16string>(u"");
+  auto s = QS_TRY(Stmt::Prepare(db, "SELECT name FROM keys WHERE fold = ?1"));
+  std::u16string stored;
+  for (size_t end = 0; end != key.path.size();) {
+    end = key.path.find(kSeparator, end + 1);
+    if (end == std::u16string::npos) end = key.path.size();
+    s.Bind(1, Fold(std::u16string_view(key.path).substr(0, end)));
+    if (!QS_TRY(s.Step())) return std::optional<std::u16string>();
+    if (!stored.empty()) stored += kSeparator;
+    stored += FromUtf8(s.Text(0));
+    s.Reset();
+  }
+  return std::optional<std::u16string>(std::move(stored));
 }
 
 // The key behind a handle must still be there: 1018 once another writer deleted it.
@@ -441,19 +462,26 @@ std::string SettingsStorePath() {
 ErrorOr<SettingsKey> SettingsKey::Open(std::u16string_view path) {
   auto key = ParseKeyPath(path);
   if (!key.ok()) return Report<SettingsKey>(key.error());
-  auto exists = ReadTransaction<bool>(false, [&](sqlite3* db) { return KeyExists(db, *key); });
-  if (!exists.ok()) return Report<SettingsKey>(exists.error());
   // The hive is always there, even in a store that reads as empty.
-  if (!*exists && !key->IsHive()) return Report<SettingsKey>(ErrorCode::kFileNotFound);
-  return SettingsKey(std::move(key->path));
+  using Stored = std::optional<std::u16string>;
+  auto stored = ReadTransaction<Stored>(key->IsHive() ? Stored(u"") : Stored(),
+                                        [&](sqlite3* db) { return StoredPath(db, *key); });
+  if (!stored.ok()) return Report<SettingsKey>(stored.error());
+  if (!*stored) return Report<SettingsKey>(ErrorCode::kFileNotFound);
+  return SettingsKey(std::move(**stored));
 }
 
 ErrorOr<SettingsKey> SettingsKey::Create(std::u16string_view path) {
   auto key = ParseKeyPath(path);
   if (!key.ok()) return Report<SettingsKey>(key.error());
-  auto done = WriteTransaction([&](sqlite3* db) { return CreateKeyWithParents(db, *key); });
+  std::optional<std::u16string> stored;
+  auto done = WriteTransaction([&](sqlite3* db) -> ErrorOr<void> {
+    QS_TRY_VOID(CreateKeyWithParents(db, *key));
+    stored = QS_TRY(StoredPath(db, *key));
+    return {};
+  });
   if (!done.ok()) return Report<SettingsKey>(done.error());
-  return SettingsKey(std::move(key->path));
+  return SettingsKey(stored ? std::move(*stored) : std::move(key->path));
 }
 
 ErrorOr<RegValue> SettingsKey::Query(std::u16string_view name) const {

@@ -30,6 +30,7 @@ TEST_F(SettingsStoreTest, KeyAndValueNamesIgnoreCaseAndKeepTheirFirstSpelling) {
 
   auto again = SettingsKey::Open(u"SOFTWARE\\TARNHOLT\\test");
   ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again->path(), u"Software\\Tarnholt\\Test");  // as first written
   auto v = again->Query(u"myvalue");
   ASSERT_TRUE(v.ok());
   EXPECT_EQ(TextFromData(v->data), u"one");

@@ -1,0 +1,68 @@
+// The text format administrators deploy settings in: "Windows Registry Editor Version 5.00".
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_CURRENT_USER\SOFTWARE\Policies\Tarnholt\Quillstone Web Client\SiteLock]
+//   "1"="https://intranet.example"
+//   @="the default value"
+//   "Flag"=dword:00000001
+//   "Bytes"=hex:01,02,\    (a "\" at the end of the line continues hex data)
+//     03
+//   "List"=hex(7):61,00,00,00,00,00
+//   "Gone"=-
+//
+//   [-HKEY_CURRENT_USER\SOFTWARE\Obsolete]
+//
+// Read: UTF-8 (with or without a byte-order mark) or UTF-16LE with its byte-order mark, LF or
+// CRLF line ends; lines starting with ";" are comments. Keys may be written with or without the
+// "HKEY_CURRENT_USER\" (or "HKCU\") prefix; keys of any other hive are refused. Strings escape
+// only "\\" and "\""; hex data continues onto the next line after a "\" at the end of a line.
+// Parsing is strict and all-or-nothing: the first syntax error is reported with its line and
+// nothing is applied.
+//
+// Written: UTF-8 with LF line ends. Every value comes back byte for byte when the file is read
+// again: a string that the quoted form cannot carry (no final NUL, an embedded NUL or line
+// break, an unpaired surrogate) and a DWORD that is not four bytes are written as hex(1): and
+// hex(4):.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/settings_store.h"
+
+namespace qs {
+
+inline constexpr std::string_view kRegFileHeader = "Windows Registry Editor Version 5.00";
+
+struct RegFileParse {
+  std::vector<platform::SettingsOp> ops;  // in file order
+  size_t error_line = 0;                  // 1-based; 0 when the file parsed
+  std::string error;                      // what is wrong on error_line
+
+  bool ok() const { return error_line == 0; }
+};
+
+// Decodes and parses a whole file.
+RegFileParse ParseRegFile(std::string_view bytes);
+
+// A key path as administrators write it ("HKEY_CURRENT_USER\A\B", "HKCU\A\B" or "A\B") made
+// relative to the user's hive; "HKEY_CURRENT_USER" alone is the hive itself (""). 87 for
+// another hive or a malformed path (empty, doubled, leading or trailing "\", a component over
+// 255 characters).
+ErrorOr<std::u16string> HiveRelativeKeyPath(std::u16string_view text);
+
+// "HKEY_CURRENT_USER" followed by "\" and `path` unless it is the hive itself.
+std::u16string FullKeyName(std::u16string_view path);
+
+// One value as a line of the file (continuation lines included), without the final line end.
+std::string FormatRegValue(const platform::NamedRegValue& value);
+
+// The key at `path` with its values and its whole subtree, parents before children and
+// subkeys in name order, as a complete file. 2 when the key does not exist.
+ErrorOr<std::string> ExportRegFile(std::u16string_view path);
+
+}  // namespace qs

@@ -1,0 +1,336 @@
+#include "config/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include "config/reg_command.h"
+#include "config/reg_values.h"
+#include "config/store_fixture.h"
+#include "config/store_layout.h"
+#include "platform/text.h"
+
+namespace qs {
+namespace {
+
+using platform::SettingsKey;
+using platform::SettingsOp;
+using testing::Bytes;
+
+struct RegRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+RegRun Reg(std::vector<std::string> args) {
+  RegRun r{};
+  r.status = RunRegCommand(args, r.out, r.err);
+  return r;
+}
+
+class RegFileTest : public testing::StoreTest {
+ protected:
+  RegRun Import(const std::string& bytes) {
+    const auto file = dir_.path() / "import.reg";
+    testing::WriteFile(file, bytes);
+    return Reg({"import", file.string()});
+  }
+};
+
+// What administrators deploy: the three policies, as a file written by hand (CRLF, HKCU prefix
+// in one place, comments, a default value and escapes).
+constexpr std::string_view kPolicyFile =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "; Quillstone policies\r\n"
+    "[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock]\r\n"
+    "\"1\"=\"https://intranet.example\"\r\n"
+    "\"2\"=\"*.docs.example\"\r\n"
+    "\r\n"
+    "[HKCU\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SafeWorkDirs]\r\n"
+    "\"1\"=\"%LocalAppData%\\\\Work \\\"A\\\"\"\r\n"
+    "\"2\"=hex(2):2f,00,64,00,00,00\r\n"
+    "\r\n"
+    "[SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\ZoneLock]\r\n"
+    "\"TrustedZoneDisabled\"=dword:00000001\r\n"
+    "@=\"default\"\r\n";
+
+constexpr std::string_view kPolicyExport =
+    "Windows Registry Editor Version 5.00\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client]\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SafeWorkDirs]\n"
+    "\"1\"=\"%LocalAppData%\\\\Work \\\"A\\\"\"\n"
+    "\"2\"=hex(2):2f,00,64,00,00,00\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock]\n"
+    "\"1\"=\"https://intranet.example\"\n"
+    "\"2\"=\"*.docs.example\"\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\ZoneLock]\n"
+    "\"TrustedZoneDisabled\"=dword:00000001\n"
+    "@=\"default\"\n"
+    "\n";
+
+TEST_F(RegFileTest, PolicyFileImportsAndExportsTheSameValues) {
+  RegRun imported = Import(std::string(kPolicyFile));
+  ASSERT_EQ(imported.status, 0) << imported.err;
+
+  // The readers see what the file says.
+  EXPECT_EQ(ReadNumberedList(PolicyKeyPath(kSiteLock)),
+            (std::vector<std::u16string>{u"https://intranet.example", u"*.docs.example"}));
+  EXPECT_EQ(ReadNumberedList(PolicyKeyPath(kSafeWorkDirs)),
+            (std::vector<std::u16string>{u"%LocalAppData%\\Work \"A\"", u"/d"}));
+  EXPECT_EQ(ReadTrustedZoneDisabled(), 1u);
+
+  RegRun exported = Reg({"export", "HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client"});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(exported.out, kPolicyExport);
+
+  // The export imports into an empty store and exports again unchanged.
+  ASSERT_EQ(Reg({"delete", "HKCU\\SOFTWARE"}).status, 0);
+  EXPECT_EQ(SettingsKey::Open(PolicyKeyPath(kSiteLock)).code(), 2u);
+  ASSERT_EQ(Import(exported.out).status, 0);
+  EXPECT_EQ(Reg({"export", "software\\policies\\tarnholt\\quillstone web client"}).out, kPolicyExport);
+}
+
+TEST_F(RegFileTest, Utf16LittleEndianWithBomAndCrlfIsRead) {
+  const std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock]\r\n"
+      u"\"1\"=\"https://b\u00fcro.example\"\r\n"
+      u"\"2\"=hex(7):61,00,00,00,\\\r\n"
+      u"  00,00\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  RegRun imported = Import(bytes);
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  auto key = SettingsKey::Open(PolicyKeyPath(kSiteLock));
+  ASSERT_TRUE(key.ok());
+  EXPECT_EQ(TextFromData(ReadRegValue(*key, u"1").value()), u"https://b\u00fcro.example");
+  auto list = key->Query(u"2");
+  ASSERT_TRUE(list.ok());
+  EXPECT_EQ(list->type, platform::kRegMultiSz);
+  EXPECT_EQ(list->data, Bytes({'a', 0, 0, 0, 0, 0}));
+
+  // Export is UTF-8.
+  RegRun exported = Reg({"export", "HKCU\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock"});
+  EXPECT_NE(exported.out.find("\"1\"=\"https://b\xC3\xBCro.example\"\n"), std::string::npos);
+}
+
+TEST_F(RegFileTest, SyntaxErrorReportsItsLineAndAppliesNothing) {
+  ASSERT_EQ(Reg({"set", "Existing", "v", "REG_SZ", "old"}).status, 0);
+  const std::string file =
+      "Windows Registry Editor Version 5.00\n"
+      "\n"
+      "[-Existing]\n"
+      "[New]\n"
+      "\"a\"=\"fine\"\n"
+      "\"b\"=hex:01,02,\\\n"
+      "  03,zz\n"
+      "\"c\"=\"never read\"\n";
+  RegRun r = Import(file);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("import.reg:7: "), std::string::npos) << r.err;
+  EXPECT_TRUE(SettingsKey::Open(u"Existing").ok());
+  EXPECT_EQ(SettingsKey::Open(u"New").code(), 2u);
+}
+
+TEST(RegFileParse, ReadsEveryForm) {
+  const std::string file =
+      "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n"
+      "[HKEY_CURRENT_USER]\n"
+      "@=\"root default\"\n"
+      "[-HKCU\\Old\\Tree]\n"
+      "[A\\B]\n"
+      "\"quote\\\"and\\\\slash\" = \"x\"\n"
+      "\"gone\"=-\n"
+      "\"d\"=DWORD:1F\n"
+      "\"empty\"=hex:\n"
+      "\"typed\"=hex(b):01,02,03,04,05,06,07,08\n"
+      "\"sz\"=\"\"\n";
+  RegFileParse p = ParseRegFile(file);
+  ASSERT_TRUE(p.ok()) << p.error_line << ": " << p.error;
+  ASSERT_EQ(p.ops.size(), 10u);
+  EXPECT_EQ(p.ops[0].kind, SettingsOp::Kind::kCreateKey);
+  EXPECT_EQ(p.ops[0].key, u"");
+  EXPECT_EQ(p.ops[1].name, u"");
+  EXPECT_EQ(p.ops[1].value.data, SzData(u"root default"));
+  EXPECT_EQ(p.ops[2].kind, SettingsOp::Kind::kDeleteKey);
+  EXPECT_EQ(p.ops[2].key, u"Old\\Tree");
+  EXPECT_EQ(p.ops[3].key, u"A\\B");
+  EXPECT_EQ(p.ops[4].name, u"quote\"and\\slash");
+  EXPECT_EQ(p.ops[5].kind, SettingsOp::Kind::kDeleteValue);
+  EXPECT_EQ(p.ops[5].name, u"gone");
+  EXPECT_EQ(p.ops[6].value.type, platform::kRegDword);
+  EXPECT_EQ(p.ops[6].value.data, Bytes({0x1F, 0, 0, 0}));
+  EXPECT_EQ(p.ops[7].value.type, platform::kRegBinary);
+  EXPECT_TRUE(p.ops[7].value.data.empty());
+  EXPECT_EQ(p.ops[8].value.type, 11u);
+  EXPECT_EQ(p.ops[8].value.data.size(), 8u);
+  EXPECT_EQ(p.ops[9].value.data, Bytes({0, 0}));
+}
+
+TEST(RegFileParse, RefusesMalformedInputAtTheRightLine) {
+  const std::string header = "Windows Registry Editor Version 5.00\n";
+  struct Case {
+    const char* what;
+    std::string file;
+    size_t line;
+  };
+  const Case cases[] = {
+      {"no header", "[A]\n", 1},
+      {"old header", "REGEDIT4\n", 1},
+      {"empty file", "", 1},
+      {"value before a key", header + "\"a\"=\"b\"\n", 2},
+      {"other hive", header + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n", 2},
+      {"short other hive", header + "[HKLM\\SOFTWARE]\n", 2},
+      {"deleting the hive", header + "[-HKEY_CURRENT_USER]\n", 2},
+      {"doubled separator", header + "[A\\\\B]\n", 2},
+      {"trailing separator", header + "[A\\]\n", 2},
+      {"key name too long", header + "[" + std::string(256, 'k') + "]\n", 2},
+      {"unclosed key", header + "[A\n", 2},
+      {"text after key", header + "[A] x\n", 2},
+      {"value under deleted key", header + "[-A]\n\"v\"=\"x\"\n", 3},
+      {"unknown escape", header + "[A]\n\"v\"=\"C:\\dir\"\n", 3},
+      {"unclosed string", header + "[A]\n\"v\"=\"abc\n", 3},
+      {"text after string", header + "[A]\n\"v\"=\"abc\" x\n", 3},
+      {"missing equals", header + "[A]\n\"v\" \"abc\"\n", 3},
+      {"dword too long", header + "[A]\n\"v\"=dword:123456789\n", 3},
+      {"dword not hex", header + "[A]\n\"v\"=dword:12g4\n", 3},
+      {"bad hex byte", header + "[A]\n\"v\"=hex:01,123\n", 3},
+      {"empty hex byte", header + "[A]\n\"v\"=hex:01,,02\n", 3},
+      {"bad hex type", header + "[A]\n\"v\"=hex(z):01\n", 3},
+      {"unknown data", header + "[A]\n\"v\"=string:abc\n", 3},
+      {"continuation past the end", header + "[A]\n\"v\"=hex:01,\\", 3},
+      {"error on continuation line", header + "[A]\n\"v\"=hex:01,\\\n  02,\\\n  0x\n", 5},
+      {"invalid UTF-8", header + "[A]\n\"v\"=\"\xC3\x28\"\n", 3},
+      {"UTF-16 big-endian", "\xFE\xFF\0W", 1},
+      {"odd UTF-16 length", "\xFF\xFEW\0x", 1},
+  };
+  for (const auto& c : cases) {
+    RegFileParse p = ParseRegFile(c.file);
+    EXPECT_FALSE(p.ok()) << c.what;
+    EXPECT_EQ(p.error_line, c.line) << c.what << ": " << p.error;
+    EXPECT_TRUE(p.ops.empty()) << c.what;
+  }
+}
+
+TEST(RegFileFormat, EveryValueSurvivesAWriteAndARead) {
+  std::vector<uint8_t> long_binary;
+  for (int i = 0; i < 100; ++i) long_binary.push_back(static_cast<uint8_t>(i));
+  const platform::NamedRegValue values[] = {
+      {u"plain", {platform::kRegSz, SzData(u"text with \"quotes\" and \\ slash")}},
+      {u"", {platform::kRegSz, SzData(u"default")}},
+      {u"no final NUL", {platform::kRegSz, Bytes({'a', 0})}},
+      {u"odd length", {platform::kRegSz, Bytes({'a', 0, 0})}},
+      {u"zero length", {platform::kRegSz, {}}},
+      {u"line break", {platform::kRegSz, SzData(u"a\nb")}},
+      {u"embedded NUL", {platform::kRegSz, Bytes({'a', 0, 0, 0, 'b', 0, 0, 0})}},
+      {u"lone surrogate", {platform::kRegSz, Bytes({0x00, 0xD8, 0, 0})}},
+      {u"short dword", {platform::kRegDword, Bytes({1, 2})}},
+      {u"dword", {platform::kRegDword, Bytes({0x78, 0x56, 0x34, 0x12})}},
+      {u"long binary", {platform::kRegBinary, long_binary}},
+      {u"type 0", {platform::kRegNone, Bytes({1})}},
+      {u"big type", {0x12345678u, Bytes({})}},
+  };
+  std::string file = std::string(kRegFileHeader) + "\n\n[A]\n";
+  for (const auto& v : values) file += FormatRegValue(v) + "\n";
+  for (const auto& line : {"\"dword\"=dword:12345678", "\"short dword\"=hex(4):01,02",
+                           "\"no final NUL\"=hex(1):61,00", "\"plain\"=\"text with \\\"quotes\\\" and \\\\ slash\""}) {
+    EXPECT_NE(file.find(std::string(line) + "\n"), std::string::npos) << line;
+  }
+  for (size_t start = 0, end; (end = file.find('\n', start)) != std::string::npos; start = end + 1) {
+    EXPECT_LE(end - start, 80u) << "exported lines wrap";
+  }
+
+  RegFileParse p = ParseRegFile(file);
+  ASSERT_TRUE(p.ok()) << p.error_line << ": " << p.error << "\n" << file;
+  ASSERT_EQ(p.ops.size(), 1 + std::size(values));
+  for (size_t i = 0; i < std::size(values); ++i) {
+    EXPECT_EQ(p.ops[i + 1].name, values[i].name);
+    EXPECT_EQ(p.ops[i + 1].value.type, values[i].value.type) << ToUtf8(values[i].name);
+    EXPECT_EQ(p.ops[i + 1].value.data, values[i].value.data) << ToUtf8(values[i].name);
+  }
+}
+
+TEST(RegFileKeys, HiveRelativeKeyPath) {
+  EXPECT_EQ(HiveRelativeKeyPath(u"HKEY_CURRENT_USER\\A\\B").value(), u"A\\B");
+  EXPECT_EQ(HiveRelativeKeyPath(u"hkcu\\A").value(), u"A");
+  EXPECT_EQ(HiveRelativeKeyPath(u"HKEY_CURRENT_USER").value(), u"");
+  EXPECT_EQ(HiveRelativeKeyPath(u"HKCUX\\A").value(), u"HKCUX\\A");  // not the prefix, an ordinary key
+  EXPECT_EQ(HiveRelativeKeyPath(u"HKEY_USERS\\A").code(), 87u);
+  EXPECT_EQ(HiveRelativeKeyPath(u"HKCU\\").code(), 87u);
+}
+
+TEST_F(RegFileTest, CommandSetQueryDelete) {
+  EXPECT_EQ(Reg({"set", "HKCU\\T", "Sites", "REG_MULTI_SZ", "a.example\\0b.example"}).status, 0);
+  EXPECT_EQ(Reg({"set", "HKCU\\T", "Flag", "reg_dword", "0x10"}).status, 0);
+  EXPECT_EQ(Reg({"set", "HKCU\\T", "", "REG_SZ", "dflt"}).status, 0);
+  EXPECT_EQ(Reg({"set", "HKCU\\T", "Raw", "REG_BINARY", "01,ff"}).status, 0);
+
+  auto key = SettingsKey::Open(u"T");
+  ASSERT_TRUE(key.ok());
+  auto found = MultiSzContains(*key, u"sites", u"B.EXAMPLE");
+  EXPECT_TRUE(found.ok() && *found);
+
+  RegRun q = Reg({"query", "T", "flag"});
+  EXPECT_EQ(q.status, 0);
+  EXPECT_EQ(q.out, "\"flag\"=dword:00000010\n");
+  q = Reg({"query", "T"});
+  EXPECT_EQ(q.out,
+            "[HKEY_CURRENT_USER\\T]\n"
+            "\"Sites\"=hex(7):61,00,2e,00,65,00,78,00,61,00,6d,00,70,00,6c,00,65,00,00,00,62,\\\n"
+            "  00,2e,00,65,00,78,00,61,00,6d,00,70,00,6c,00,65,00,00,00,00,00\n"
+            "\"Flag\"=dword:00000010\n"
+            "@=\"dflt\"\n"
+            "\"Raw\"=hex:01,ff\n");
+
+  EXPECT_EQ(Reg({"delete", "T", "Flag"}).status, 0);
+  RegRun missing = Reg({"query", "T", "Flag"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("qsft reg: value \"Flag\""), std::string::npos) << missing.err;
+  EXPECT_EQ(Reg({"delete", "T", "Flag"}).status, 1);
+  EXPECT_EQ(Reg({"delete", "T"}).status, 0);
+  EXPECT_EQ(Reg({"query", "T"}).status, 1);
+  EXPECT_EQ(Reg({"export", "T"}).status, 1);
+}
+
+TEST_F(RegFileTest, CommandUsageErrors) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"frobnicate"},
+      {"import"},
+      {"export", "A", "B"},
+      {"query"},
+      {"query", "HKLM\\SOFTWARE"},
+      {"set", "A", "v", "REG_SZ"},
+      {"set", "A", "v", "REG_QWORD", "1"},
+      {"set", "A", "v", "REG_DWORD", "4294967296"},
+      {"set", "A", "v", "REG_DWORD", "0x1ffffffff"},
+      {"set", "A", "v", "REG_DWORD", "12a"},
+      {"set", "A", "v", "REG_BINARY", "0g"},
+      {"set", "A", "v", "REG_BINARY", "012"},
+      {"set", "A", "v", "REG_MULTI_SZ", "a\\0\\0b"},
+      {"delete", "HKEY_CURRENT_USER"},
+  };
+  for (const auto& args : wrong) {
+    RegRun r = Reg(args);
+    EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args[0]) << " " << r.err;
+  }
+  EXPECT_EQ(SettingsKey::Open(u"A").code(), 2u);
+  RegRun help = Reg({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("import FILE"), std::string::npos);
+}
+
+TEST_F(RegFileTest, ImportOfAMissingFileFails) {
+  RegRun r = Reg({"import", (dir_.path() / "absent.reg").string()});
+  EXPECT_EQ(r.status, 1);
+}
+
+}  // namespace
+}  // namespace qs
