@@ -17,5 +17,6 @@ struct Command {
 
 int VersionMain(std::span<char*> args);
 int HostMain(std::span<char*> args);
+int RegMain(std::span<char*> args);
 
 }  // namespace qs::app

@@ -12,6 +12,7 @@ using qs::app::Command;
 constexpr Command kCommands[] = {
     {"version", "print the version", qs::app::VersionMain},
     {"host", "drive controls through their method table, JSON Lines on stdin/stdout", qs::app::HostMain},
+    {"reg", "read and change the settings store: import, export, query, set, delete", qs::app::RegMain},
 };
 
 void PrintUsage(std::FILE* out) {
