@@ -19,11 +19,16 @@ class Dialogs;
 
 namespace app {
 
+// Where the dialogs of a session's controls come from (the rule is in host_dialogs.h).
+enum class DialogsMode { kAuto, kGtk, kScript, kNone };
+
 struct HostOptions {
   // Per-line bounds; a longer line is skipped to its end and answered with an error.
   json::Limits limits;
-  // The dialogs backend every control's site hands out; null: every dialog is cancelled.
-  platform::Dialogs* dialogs = nullptr;
+  DialogsMode dialogs = DialogsMode::kScript;
+  // Gives the desktop's dialogs backend (null when there is none), asked for at the first
+  // dialog in the modes kAuto and kGtk.
+  platform::Dialogs* (*desktop_dialogs)() = nullptr;
 };
 
 // Returns the process exit code: 0 at quit or end of input, 1 when `out` failed.

@@ -2,16 +2,20 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <string_view>
 
+#include "platform/dialogs.h"
 #include "qsft/commands.h"
 #include "qsft/host.h"
+#include "qsft/host_dialogs.h"
 
 namespace qs::app {
 
 namespace {
 
 constexpr const char kHostHelp[] =
-    "usage: qsft host\n"
+    "usage: qsft host [--dialogs=auto|gtk|script|none]\n"
     "\n"
     "Creates controls and drives them through their method table. Reads one JSON request\n"
     "object per line on standard input and writes one JSON answer per line, in order, on\n"
@@ -26,6 +30,24 @@ constexpr const char kHostHelp[] =
     "  {\"id\":5,\"op\":\"save\",\"control\":\"a\"}\n"
     "  {\"id\":6,\"op\":\"destroy\",\"control\":\"a\"}\n"
     "  {\"id\":7,\"op\":\"quit\"}\n"
+    "  {\"id\":8,\"op\":\"dialogs\",\"answers\":[{\"folder\":\"/p\"},{\"button\":\"yes\"}]}\n"
+    "  {\"id\":9,\"op\":\"dialogs\",\"clear\":true}\n"
+    "  {\"id\":10,\"op\":\"shown\"}\n"
+    "\n"
+    "dialogs:\n"
+    "  --dialogs=auto    (default) the desktop's dialogs (GTK) when a display can be opened,\n"
+    "                    else scripted answers; the display is opened at the first dialog\n"
+    "  --dialogs=gtk     the desktop's dialogs; fails to start without a display\n"
+    "  --dialogs=script  scripted answers from the start\n"
+    "  --dialogs=none    no dialogs: every dialog is cancelled (No for a question)\n"
+    "  Any \"dialogs\" op switches the session to scripted answers for good. Answers are used\n"
+    "  one per dialog, in order: {\"folder\":\"/p\"}, {\"files\":[\"/a\",\"/b\"]},\n"
+    "  {\"cancel\":true}, {\"error\":12290} (a file dialog failure with that code),\n"
+    "  {\"button\":\"yes\"|\"no\"|\"ok\"}, {\"credentials\":{\"user\":\"u\",\"password\":\"p\"}},\n"
+    "  {\"app\":\"id.desktop\"}. A dialog with no answer left, or an answer that does not fit it,\n"
+    "  is cancelled. \"shown\" returns and forgets the scripted dialogs shown since the last\n"
+    "  \"shown\": [{\"kind\":\"folder\"|\"file\"|\"files\"|\"message\"|\"credentials\"|\"app\",\n"
+    "  \"title\",\"start\",\"text\",\"icon\",\"buttons\" where they apply}].\n"
     "\n"
     "answers:\n"
     "  {\"id\":2,\"result\":VALUE}\n"
@@ -38,13 +60,32 @@ int HostMain(std::span<char*> args) {
     std::fputs(kHostHelp, stdout);
     return 0;
   }
-  if (args.size() > 1) {
-    std::fprintf(stderr, "qsft host: unexpected argument '%s'\n\n", args[1]);
-    std::fputs(kHostHelp, stderr);
+  HostOptions options;
+  options.dialogs = DialogsMode::kAuto;
+  options.desktop_dialogs = &platform::GtkDialogs;
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    std::optional<DialogsMode> mode;
+    if (arg.starts_with("--dialogs=")) {
+      mode = ParseDialogsMode(arg.substr(std::strlen("--dialogs=")));
+    } else if (arg == "--dialogs" && i + 1 < args.size()) {
+      mode = ParseDialogsMode(args[++i]);
+    } else {
+      std::fprintf(stderr, "qsft host: unexpected argument '%s'\n\n", args[i]);
+      std::fputs(kHostHelp, stderr);
+      return 2;
+    }
+    if (!mode) {
+      std::fprintf(stderr, "qsft host: --dialogs takes auto, gtk, script or none\n");
+      return 2;
+    }
+    options.dialogs = *mode;
+  }
+  if (options.dialogs == DialogsMode::kGtk && platform::GtkDialogs() == nullptr) {
+    std::fputs("qsft host: --dialogs=gtk: no display can be opened\n", stderr);
     return 2;
   }
   std::ios::sync_with_stdio(false);
-  HostOptions options;
   return RunHost(std::cin, std::cout, std::cerr, options);
 }
 

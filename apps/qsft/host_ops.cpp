@@ -8,6 +8,7 @@
 #include "control/property_bag.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
+#include "qsft/host_dialogs.h"
 #include "qsft/host_session.h"
 #include "qsft/variant_json.h"
 
@@ -156,7 +157,7 @@ OpResult Create(HostSession& session, const json::Value& request) {
     }
   }
 
-  auto site = std::make_shared<HostClientSite>(std::move(page), session.options().dialogs);
+  auto site = std::make_shared<HostClientSite>(std::move(page), session.dialogs());
   auto control = std::make_unique<CQSFileTransferCtrl>(std::move(site));
   if (props) {
     control->LoadProperties(bag);
@@ -233,6 +234,8 @@ constexpr HostOp kOps[] = {
     {u"put", Put},
     {u"save", Save},
     {u"destroy", Destroy},
+    {u"dialogs", DialogsOp},
+    {u"shown", ShownOp},
     {u"quit", Quit},
 };
 

@@ -8,6 +8,7 @@
 #include "control/control.h"
 #include "platform/error_codes.h"
 #include "platform/text.h"
+#include "qsft/host_dialogs.h"
 
 namespace qs::app {
 
@@ -62,7 +63,9 @@ std::u16string DescribeCode(uint32_t code) {
 }
 
 HostSession::HostSession(const HostOptions& options, std::ostream& diag)
-    : options_(options), diag_(diag) {}
+    : options_(options),
+      diag_(diag),
+      dialogs_(std::make_shared<HostDialogs>(options.dialogs, options.desktop_dialogs)) {}
 
 HostSession::~HostSession() {
   while (!controls_.empty()) controls_.pop_back();

@@ -33,6 +33,7 @@ struct OpFailure {
 using OpResult = std::variant<json::Value, OpFailure>;
 
 class HostSession;
+class HostDialogs;
 using OpHandler = OpResult (*)(HostSession& session, const json::Value& request);
 
 struct HostOp {
@@ -42,17 +43,19 @@ struct HostOp {
 // Every op the host understands.
 std::span<const HostOp> HostOps();
 
-// The site a host-made control sees: a fixed page identity (or none) and the host's dialogs.
+// The site a host-made control sees: a fixed page identity (or none) and the session's
+// dialogs, whichever backend they answer from at the moment of asking.
 class HostClientSite final : public ClientSite {
  public:
-  HostClientSite(std::optional<PageIdentity> page, platform::Dialogs* dialogs)
-      : page_(std::move(page)), dialogs_(dialogs) {}
+  HostClientSite(std::optional<PageIdentity> page, std::shared_ptr<HostDialogs> dialogs)
+      : page_(std::move(page)), dialogs_(std::move(dialogs)) {}
   std::optional<PageIdentity> GetPageIdentity() override { return page_; }
-  platform::Dialogs* GetDialogs() override { return dialogs_; }
+  platform::Dialogs* GetDialogs() override;
 
  private:
   std::optional<PageIdentity> page_;
-  platform::Dialogs* dialogs_;
+  // Shared: a transfer's worker may still ask the site for a dialog after the session ended.
+  std::shared_ptr<HostDialogs> dialogs_;
 };
 
 class HostSession {
@@ -71,6 +74,7 @@ class HostSession {
   // For the ops.
   const HostOptions& options() const { return options_; }
   std::ostream& diag() { return diag_; }
+  const std::shared_ptr<HostDialogs>& dialogs() const { return dialogs_; }
   void Quit() { done_ = true; }
   CQSFileTransferCtrl* FindControl(std::u16string_view name);
   // False when a control of that name exists already.
@@ -88,6 +92,7 @@ class HostSession {
 
   const HostOptions& options_;
   std::ostream& diag_;
+  std::shared_ptr<HostDialogs> dialogs_;
   std::vector<Entry> controls_;  // in creation order
   bool done_ = false;
 };
