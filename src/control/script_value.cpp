@@ -65,7 +65,8 @@ ArgumentConversion ToBool(const Variant& arg) {
     case Variant::Type::kInt32:
       return Accept(arg.as_int() != 0);
     case Variant::Type::kString: {
-      std::u16string_view text = TrimBlanks(arg.as_string());
+      const std::u16string whole = arg.as_string();  // the view below must not outlive it
+      std::u16string_view text = TrimBlanks(whole);
       if (EqualsIgnoreCase(text, u"true")) return Accept(true);
       if (EqualsIgnoreCase(text, u"false")) return Accept(false);
       if (auto number = ParseInteger(text)) return Accept(*number != 0);
