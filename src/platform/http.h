@@ -41,7 +41,9 @@ class HttpRequest {
   // nothing when absent. Names compare without regard to case.
   virtual std::optional<std::string> Header(std::string_view name) const = 0;
   // Reads up to buffer.size() bytes of the body: n > 0, 0 at the end, or the code of the
-  // failure when the connection breaks or stalls past the receive time-out.
+  // failure when the connection breaks or stalls past the receive time-out. A failure is
+  // final: later reads report it again. A body whose length the server did not announce
+  // cannot be told apart from one cut short; it ends with 0 either way.
   virtual ErrorOr<size_t> Read(std::span<std::byte> buffer) = 0;
 };
 

@@ -153,6 +153,12 @@ class Transfer {
   std::optional<std::string> Header(std::string_view name) const;
   ErrorOr<size_t> Read(std::span<std::byte> buffer);
 
+  // Runs curl until `ready()` holds or the transfer has ended (see done()). For request kinds
+  // with a body of their own: a streamed POST pumps with it until its piece has been taken.
+  // Close, a stall past the time-out and curl's own failures end the transfer.
+  void DriveUntil(const std::function<bool()>& ready);
+  bool done() const { return done_; }
+
  private:
   struct Key {
     explicit Key() = default;
@@ -165,8 +171,6 @@ class Transfer {
  private:
 
   ErrorOr<void> Configure(std::string_view url);
-  // Runs curl until `ready()` holds or the transfer has ended.
-  void DriveUntil(const std::function<bool()>& ready);
   void CollectDone();
   void Abort(HttpAbort reason);
   void Finish(int curl_code);
