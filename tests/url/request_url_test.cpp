@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -127,6 +129,25 @@ TEST(ResolveRequestUrl, AsksThePageEveryTime) {
   address = u"http://two.example/";
   EXPECT_EQ(ResolveRequestUrl(page, u"http://two.example/", absolute), 0u);
   EXPECT_EQ(calls, 2);
+}
+
+// Transfers resolve on the page's thread while workers may do the same: nothing is shared.
+TEST(ResolveRequestUrl, RunsOnSeveralThreadsAtOnce) {
+  std::vector<std::u16string> results(4);
+  std::vector<uint32_t> codes(4, 1);
+  {
+    std::vector<std::jthread> threads;
+    for (size_t t = 0; t < results.size(); ++t) {
+      threads.emplace_back([&, t] {
+        const PageUrlSource page = PageAt(u"https://b\u00fccher.example/app/");
+        for (int i = 0; i < 50; ++i) codes[t] = ResolveRequestUrl(page, u"x?i=1", results[t]);
+      });
+    }
+  }
+  for (size_t t = 0; t < results.size(); ++t) {
+    EXPECT_EQ(codes[t], 0u);
+    EXPECT_EQ(results[t], u"https://xn--bcher-kva.example/app/x?i=1");
+  }
 }
 
 TEST(GetPageUrl, PassesTheSourceOn) {
