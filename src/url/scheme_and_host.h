@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,19 @@ inline constexpr size_t kHostNameCapacity = 257;
 // The outputs may be written also when the URL is refused.
 uint32_t GetUrlSchemeAndHost(std::u16string_view url, std::u16string* scheme,
                              size_t scheme_capacity, std::u16string* host, size_t host_capacity);
+
+// The scheme and host of an administrator's site-list entry, read by the generic URL syntax
+// only: "scheme:" then, after "//", the authority up to the first "/", "?" or "#", without any
+// user information before its last "@" and without the port. Entries may hold host patterns such
+// as "*.example.com" that no URL parser accepts, so the host's characters are not checked and
+// nothing is decoded. Nothing when the text has no scheme; an empty host when it has no "//" (so
+// "localhost:8080" gives the scheme "localhost" and no host). Never use it for an address the
+// control connects to: GetUrlSchemeAndHost reads those as the HTTP client does.
+struct SchemeAndHost {
+  std::u16string scheme;  // as written
+  std::u16string host;    // as written
+};
+std::optional<SchemeAndHost> SplitSchemeAndHost(std::u16string_view entry);
 
 // Replaces `host` by its ASCII form under the STD3 rules (see platform/host_names.h).
 //   0          success; an all-ASCII host is left exactly as it is

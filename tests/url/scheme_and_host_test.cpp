@@ -117,5 +117,35 @@ TEST(HostToAscii, RefusesNamesTooLongForTheAsciiBuffer) {
   EXPECT_EQ(host, before);
 }
 
+TEST(SplitSchemeAndHost, ReadsSiteListEntries) {
+  const struct {
+    const char16_t* entry;
+    const char16_t* scheme;
+    const char16_t* host;
+  } cases[] = {
+      {u"https://dms.example", u"https", u"dms.example"},
+      {u"HTTPS://Dms.Example:8443/path?q#f", u"HTTPS", u"Dms.Example"},  // as written
+      {u"http://*.example.com", u"http", u"*.example.com"},             // a pattern
+      {u"http://u:p@host.example:1/", u"http", u"host.example"},
+      {u"http://a@b@host.example/", u"http", u"host.example"},
+      {u"http://[::1]:8080/", u"http", u"[::1]"},
+      {u"http://b\u00fccher.example", u"http", u"b\u00fccher.example"},
+      {u"http://", u"http", u""},
+      {u"localhost:8080", u"localhost", u""},  // no "//": no host
+      {u"mailto:a@b", u"mailto", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.entry));
+    const auto split = SplitSchemeAndHost(c.entry);
+    ASSERT_TRUE(split.has_value());
+    EXPECT_EQ(split->scheme, c.scheme);
+    EXPECT_EQ(split->host, c.host);
+  }
+  for (const char16_t* entry : {u"", u"dms.example", u"*.example.com", u"://h", u"1http://h",
+                                u"ht tp://h"}) {
+    EXPECT_FALSE(SplitSchemeAndHost(entry).has_value()) << ToUtf8(entry);
+  }
+}
+
 }  // namespace
 }  // namespace qs
