@@ -146,7 +146,9 @@ ErrorOr<void> ClearFragment(CURLU* u) {
 }
 
 ErrorOr<void> SetFragment(CURLU* u, std::u16string_view fragment) {
-  if (fragment.find(u'\0') != std::u16string_view::npos) return Fail(ErrorCode::kInternetInvalidUrl);
+  if (fragment.find(u'\0') != std::u16string_view::npos) {
+    return Fail(ErrorCode::kInternetInvalidUrl);
+  }
   const std::string utf8 = ToUtf8(fragment);
   const CURLUcode rc = curl_url_set(u, CURLUPART_FRAGMENT, utf8.c_str(), 0);
   if (rc != CURLUE_OK) return Fail(CodeFor(rc));
@@ -177,7 +179,8 @@ ErrorOr<UrlParts> SplitUrl(std::u16string_view url) {
   parts.host = QS_TRY(GetText(u.get(), CURLUPART_HOST));
   const std::optional<std::string> written_port = QS_TRY(GetPart(u.get(), CURLUPART_PORT, 0));
   parts.has_explicit_port = written_port.has_value();
-  const std::optional<std::string> port = QS_TRY(GetPart(u.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT));
+  const std::optional<std::string> port =
+      QS_TRY(GetPart(u.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT));
   if (port) parts.port = ParsePort(*port);
   parts.user = QS_TRY(GetText(u.get(), CURLUPART_USER, CURLU_URLDECODE));
   parts.password = QS_TRY(GetText(u.get(), CURLUPART_PASSWORD, CURLU_URLDECODE));
@@ -190,7 +193,7 @@ ErrorOr<std::u16string> CombineUrl(std::u16string_view base, std::u16string_view
                                    size_t max_length) {
   CurluPtr u = QS_TRY(NewHandle());
   QS_TRY_VOID(SetUrl(u.get(), base));
-  const std::u16string cleaned = CleanReference(reference);
+  std::u16string cleaned = CleanReference(reference);
   if (cleaned.empty()) {
     // An empty link is the document itself; curl would resolve it to the base's directory.
     QS_TRY_VOID(ClearFragment(u.get()));
@@ -199,9 +202,8 @@ ErrorOr<std::u16string> CombineUrl(std::u16string_view base, std::u16string_view
     QS_TRY_VOID(SetFragment(u.get(), std::u16string_view(cleaned).substr(1)));
   } else {
     // With a base in the handle, the parser resolves the reference against it.
-    std::u16string reference_text = cleaned;
-    BrowserSlashes(reference_text, QS_TRY(GetText(u.get(), CURLUPART_SCHEME)));
-    QS_TRY_VOID(SetUrl(u.get(), reference_text));
+    BrowserSlashes(cleaned, QS_TRY(GetText(u.get(), CURLUPART_SCHEME)));
+    QS_TRY_VOID(SetUrl(u.get(), cleaned));
   }
   std::u16string combined = QS_TRY(GetText(u.get(), CURLUPART_URL));
   if (combined.size() > max_length) return Fail(ErrorCode::kInsufficientBuffer);
