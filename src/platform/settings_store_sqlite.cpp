@@ -222,7 +222,8 @@ ErrorOr<void> MakeDirectories(const std::string& dir) {
   for (size_t pos = 1; pos <= dir.size(); ++pos) {
     if (pos != dir.size() && dir[pos] != '/') continue;
     const std::string prefix = dir.substr(0, pos);
-    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return Error::FromErrno(errno);
+    // Whatever the reason, a store whose folder cannot be made cannot be opened for writing.
+    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return ErrorCode::kAccessDenied;
   }
   return {};
 }

@@ -193,6 +193,20 @@ TEST_F(SettingsStoreTest, UnusableStoreReadsEmptyRefusesWritesAndStaysUntouched)
   }
 }
 
+// A store that cannot be opened at all: its file is a directory, or its folder cannot be made.
+TEST_F(SettingsStoreTest, UnopenableStoreReadsEmptyAndRefusesWritesWithAccessDenied) {
+  std::filesystem::create_directories(StoreFile());
+  EXPECT_EQ(SettingsKey::Create(u"A").code(), 5u);
+  EXPECT_EQ(SettingsKey::Open(u"A").code(), 2u);
+  EXPECT_TRUE(std::filesystem::is_directory(StoreFile()));
+
+  testing::WriteFile(dir_.path() / "plain-file", "x");
+  setenv("XDG_CONFIG_HOME", (dir_.path() / "plain-file").c_str(), 1);
+  EXPECT_EQ(SettingsKey::Create(u"A").code(), 5u);
+  EXPECT_EQ(SettingsKey::Open(u"A").code(), 2u);
+  EXPECT_EQ(testing::ReadFile(dir_.path() / "plain-file"), "x");
+}
+
 TEST_F(SettingsStoreTest, UnwritableConfigDirectoryRefusesWritesWithAccessDenied) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   std::filesystem::create_directories(dir_.path() / "config");
