@@ -36,6 +36,16 @@ std::u16string Describe(uint32_t code) {
 
 InvokeResult Refused(uint32_t code) { return InvokeResult{code, Variant(), Describe(code)}; }
 
+// Refused outside the guarded part of a call: even when the description cannot be made, the
+// refusal itself still comes back.
+InvokeResult RefusedQuietly(uint32_t code) noexcept {
+  try {
+    return Refused(code);
+  } catch (...) {
+    return InvokeResult{code, Variant(), {}};
+  }
+}
+
 InvokeResult RefusedArgument(uint32_t code, size_t index, const ParamInfo& param) {
   InvokeResult result = Refused(code);
   result.message += u" Argument " + FromAscii(std::to_string(index + 1)) + u" (" +
@@ -48,14 +58,14 @@ InvokeResult RefusedArgument(uint32_t code, size_t index, const ParamInfo& param
 InvokeResult CQSFileTransferCtrl::Invoke(std::u16string_view name, InvokeKind kind,
                                          const std::vector<Variant>& args) {
   const MethodEntry* entry = MethodTable::FindByName(name);
-  if (entry == nullptr) return Refused(hresult::kUnknownName);
+  if (entry == nullptr) return RefusedQuietly(hresult::kUnknownName);
   return Dispatch(*entry, kind, args);
 }
 
 InvokeResult CQSFileTransferCtrl::InvokeById(int32_t dispid, InvokeKind kind,
                                              const std::vector<Variant>& args) {
   const MethodEntry* entry = MethodTable::FindById(dispid);
-  if (entry == nullptr) return Refused(hresult::kMemberNotFound);
+  if (entry == nullptr) return RefusedQuietly(hresult::kMemberNotFound);
   return Dispatch(*entry, kind, args);
 }
 
@@ -84,7 +94,7 @@ InvokeResult CQSFileTransferCtrl::Dispatch(const MethodEntry& entry, InvokeKind 
     }
     return InvokeResult{hresult::kOk, entry.call(*this, ScriptArgs(std::move(converted))), {}};
   } catch (...) {
-    return Refused(CurrentFailureCode());
+    return RefusedQuietly(CurrentFailureCode());
   }
 }
 
