@@ -21,6 +21,10 @@
 #include "platform/text.h"
 #include "support/temp_dir.h"
 
+// Fontconfig keeps its font caches for the life of the process; LeakSanitizer reports them
+// once GTK has drawn text. They are not ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace qs::platform {
 namespace {
 
