@@ -57,6 +57,12 @@ Fault Fault::OmitQsContentLength() {
   return f;
 }
 
+Fault Fault::WrongQsContentLength(int64_t delta) {
+  Fault f;
+  f.qs_content_length_delta = delta;
+  return f;
+}
+
 Fault Fault::MalformedHeader() {
   Fault f;
   f.malformed_header = true;
@@ -172,6 +178,12 @@ bool ApplyItem(Fault& f, const std::string& key, const std::optional<std::string
   }
   if (key == "omit-resumed-from" && !value) return f.omit_resumed_from = true, true;
   if (key == "omit-qs-length" && !value) return f.omit_qs_content_length = true, true;
+  if (key == "qs-length-delta" && value) {
+    auto n = ParseSigned(*value);
+    if (!n) return false;
+    f.qs_content_length_delta = *n;
+    return true;
+  }
   if (key == "malformed-header" && !value) return f.malformed_header = true, true;
   if (key == "long-header") return need(number(), f.long_header_bytes);
   return false;

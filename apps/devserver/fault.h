@@ -57,6 +57,7 @@ struct Fault {
   std::optional<int64_t> resumed_from_delta;  // "Resumed-from" off by this much
   bool omit_resumed_from = false;             // answer a resumption without the header
   bool omit_qs_content_length = false;
+  std::optional<int64_t> qs_content_length_delta;  // "QS-Content-Length" off by this much
   bool malformed_header = false;   // a header line without a colon
   uint64_t long_header_bytes = 0;  // one header line of this many bytes
 
@@ -71,6 +72,7 @@ struct Fault {
   static Fault WrongResumedFrom(int64_t delta);
   static Fault OmitResumedFrom();
   static Fault OmitQsContentLength();
+  static Fault WrongQsContentLength(int64_t delta);
   static Fault MalformedHeader();
   static Fault LongHeader(uint64_t bytes);
   static Fault Raw(std::string bytes);
@@ -113,7 +115,8 @@ struct Fault {
 //   replace: status=N body=TEXT ask-again[=URI] raw=TEXT (\r \n \\ escapes)
 //            auth=basic|digest user=U password=P proxy
 //   modify:  break-after=N stall=before-head|N stall-ms=N resumed-from-delta=N
-//            omit-resumed-from omit-qs-length malformed-header long-header=N
+//            omit-resumed-from omit-qs-length qs-length-delta=N malformed-header
+//            long-header=N
 // Example: "break-after=1048576,times=1,path=/download". Values cannot contain commas.
 // Returns nothing and sets *error on a malformed spec.
 std::optional<Fault> ParseFaultSpec(const std::string& spec, std::string* error);

@@ -71,7 +71,16 @@ std::string BuildHead(const Response& response, const HeadChanges& changes, bool
   head += ReasonPhrase(response.status);
   head += "\r\n";
   for (const auto& [name, value] : response.headers) {
-    if (EqualsIgnoreCase(name, "QS-Content-Length") && changes.omit_qs_content_length) continue;
+    if (EqualsIgnoreCase(name, "QS-Content-Length")) {
+      if (changes.omit_qs_content_length) continue;
+      if (changes.qs_content_length_delta) {
+        auto n = ParseDecimal(value).value_or(0);
+        head += name + ": " +
+                std::to_string(static_cast<int64_t>(n) + *changes.qs_content_length_delta) +
+                "\r\n";
+        continue;
+      }
+    }
     if (EqualsIgnoreCase(name, "Resumed-from")) {
       if (changes.omit_resumed_from) continue;
       if (changes.resumed_from_delta) {

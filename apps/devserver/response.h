@@ -36,6 +36,7 @@ struct HeadChanges {
   std::optional<int64_t> resumed_from_delta;
   bool omit_resumed_from = false;
   bool omit_qs_content_length = false;
+  std::optional<int64_t> qs_content_length_delta;
   bool malformed_header = false;
   uint64_t long_header_bytes = 0;
 };

@@ -46,6 +46,7 @@ Effects Server::Impl::SelectEffects(const RequestHead& request) {
     if (f.resumed_from_delta) fx.head.resumed_from_delta = f.resumed_from_delta;
     fx.head.omit_resumed_from |= f.omit_resumed_from;
     fx.head.omit_qs_content_length |= f.omit_qs_content_length;
+    if (f.qs_content_length_delta) fx.head.qs_content_length_delta = f.qs_content_length_delta;
     fx.head.malformed_header |= f.malformed_header;
     fx.head.long_header_bytes = std::max(fx.head.long_header_bytes, f.long_header_bytes);
     if (!f.Replaces()) fx.note += applied + " ";
@@ -61,12 +62,15 @@ void Server::Impl::Record(const RequestRecord& record) {
 
 bool Server::Impl::Stall(std::chrono::milliseconds how_long) {
   std::unique_lock lock(mutex);
-  auto stopped = [this] { return stop_requested; };
+  const uint64_t releases = stall_releases;
+  auto stopped = [this, releases] { return stop_requested || stall_releases != releases; };
+  ++stalls_in_progress;
   if (how_long.count() <= 0) {
     stop_signal.wait(lock, stopped);
   } else {
     stop_signal.wait_for(lock, how_long, stopped);
   }
+  --stalls_in_progress;
   return !stop_requested;
 }
 
@@ -190,6 +194,19 @@ void Server::Stop() {
     if (c->thread.joinable()) c->thread.join();
   }
   impl_->listener.Reset();
+}
+
+uint32_t Server::StallsInProgress() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->stalls_in_progress;
+}
+
+void Server::ReleaseStalls() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    ++impl_->stall_releases;
+  }
+  impl_->stop_signal.notify_all();
 }
 
 std::vector<RequestRecord> Server::requests() const {

@@ -79,6 +79,12 @@ class Server {
   std::vector<RequestRecord> requests() const;
   void ClearRequests();
 
+  // Connections held silent by a stall right now. A test waits for its stall to begin, then
+  // ends it with ReleaseStalls: the stalls in progress end and their answers go on; later
+  // stalls are not affected.
+  uint32_t StallsInProgress() const;
+  void ReleaseStalls();
+
   void AddFault(Fault fault);
   void ClearFaults();
 

@@ -44,7 +44,8 @@ struct Server::Impl {
   // The faults that apply to this request; advances their counters.
   Effects SelectEffects(const RequestHead& request);
   void Record(const RequestRecord& record);
-  // Holds the connection silent for `how_long` (0: until Stop). False when the server stops.
+  // Holds the connection silent for `how_long` (0: until Stop), or until ReleaseStalls. False
+  // when the server stops.
   bool Stall(std::chrono::milliseconds how_long);
   bool stopping() const;
 
@@ -71,6 +72,8 @@ struct Server::Impl {
   std::condition_variable stop_signal;
   bool started = false;
   bool stop_requested = false;
+  uint64_t stall_releases = 0;  // raised by ReleaseStalls; a stall ends when it changes
+  uint32_t stalls_in_progress = 0;
   std::list<std::unique_ptr<Connection>> connections;
   uint64_t next_connection_id = 1;
   std::vector<RequestRecord> records;
