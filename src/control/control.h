@@ -45,6 +45,7 @@ inline constexpr int32_t kControlVersion = 0x00020002;
 inline constexpr std::u16string_view kNoUrl = u"ERROR:NO_URL";
 
 struct MethodEntry;
+enum class WorkDirMode;
 
 // The directions of the property exchange with the host.
 enum class PropertyExchange { kLoad, kReset, kSave };
@@ -122,6 +123,9 @@ class CQSFileTransferCtrl {
   bool ChooseWorkDir();
   bool ChangeWorkDir();
   bool CheckWorkDir();
+  // The working directory of this control's datasource and user (workdir/work_dir.h), empty
+  // when there is none; on success UserWorkDir holds it. Access decisions call it with kCheck.
+  std::u16string ResolveWorkDir(WorkDirMode mode);
 
   // Operation scope (handlers_scope.cpp).
   void FinishOperation();
