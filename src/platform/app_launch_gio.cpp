@@ -1,0 +1,159 @@
+#include "platform/app_launch.h"
+
+#include <fcntl.h>
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/file_descriptor.h"
+#include "platform/gio_error.h"
+#include "platform/text.h"
+
+namespace qs::platform {
+
+namespace {
+
+// As much of the start of a file as content sniffing looks at.
+constexpr size_t kSniffBytes = 4096;
+
+// Sniffed types (and their subtypes) that run code when opened.
+constexpr const char* kProgramTypes[] = {
+    "application/x-executable",     "application/x-sharedlib",
+    "application/x-shellscript",    "application/x-desktop",
+    "application/x-ms-dos-executable", "application/x-msdownload",
+};
+
+struct GFree {
+  void operator()(void* p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<char, GFree>;
+
+struct GObjectUnref {
+  void operator()(void* p) const { g_object_unref(p); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) CloseFileDescriptor(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool StartsWith(const std::string& data, std::string_view magic) {
+  return data.size() >= magic.size() && std::memcmp(data.data(), magic.data(), magic.size()) == 0;
+}
+
+bool IsTextType(const char* type) {
+  return g_content_type_is_a(type, "text/plain") || g_content_type_equals(type, "application/x-zerosize");
+}
+
+// Refuses paths that are not absolute or would reach the system shortened.
+bool UsablePath(const std::string& path) {
+  return !path.empty() && path.front() == '/' && path.find('\0') == std::string::npos;
+}
+
+ErrorOr<void> Launch(GAppInfo* app, const std::string& path) {
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GCharPtr uri(g_file_get_uri(file.get()));
+  GList uris{};
+  uris.data = uri.get();
+
+  GError* raw_error = nullptr;
+  gboolean launched = FALSE;
+  if (G_IS_DESKTOP_APP_INFO(app)) {
+    // The application must not write into this process's output, which may be a protocol.
+    ScopedFd null_fd(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    launched = g_desktop_app_info_launch_uris_as_manager_with_fds(
+        G_DESKTOP_APP_INFO(app), &uris, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+        nullptr, null_fd.get(), null_fd.get(), -1, &raw_error);
+  } else {
+    launched = g_app_info_launch_uris(app, &uris, nullptr, &raw_error);
+  }
+  if (launched) return {};
+  GErrorPtr error(raw_error);
+  return Fail(Error{CodeFromGError(error.get())});
+}
+
+}  // namespace
+
+bool IsProgramFile(std::u16string_view path) {
+  const std::string target = ToUtf8(path);
+  if (!UsablePath(target)) return true;
+  ScopedFd fd(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) return true;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+
+  std::string data(kSniffBytes, '\0');
+  size_t filled = 0;
+  while (filled < data.size()) {
+    const ssize_t n = ::read(fd.get(), data.data() + filled, data.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return true;
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  data.resize(filled);
+
+  if (StartsWith(data, "\x7f" "ELF") || StartsWith(data, "#!") || StartsWith(data, "MZ")) {
+    return true;
+  }
+  // Guessed from the data alone: a name would decide the type by itself and hide the content.
+  GCharPtr type(g_content_type_guess(nullptr, reinterpret_cast<const guchar*>(data.data()),
+                                     data.size(), nullptr));
+  if (!type) return true;
+  for (const char* program_type : kProgramTypes) {
+    if (g_content_type_is_a(type.get(), program_type)) return true;
+  }
+  return ::access(target.c_str(), X_OK) == 0 && IsTextType(type.get());
+}
+
+std::u16string ContentTypeForOpening(std::u16string_view path) {
+  const std::string target = ToUtf8(path);
+  if (!UsablePath(target)) return {};
+  GObjectPtr<GFile> file(g_file_new_for_path(target.c_str()));
+  GObjectPtr<GFileInfo> info(g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
+                                               G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+  if (!info) return {};
+  const char* type = g_file_info_get_content_type(info.get());
+  return type ? FromUtf8(type) : std::u16string();
+}
+
+ErrorOr<void> OpenWithDefaultApplication(std::u16string_view path) {
+  const std::string target = ToUtf8(path);
+  if (!UsablePath(target)) return Fail(ErrorCode::kInvalidParameter);
+  const std::string type = ToUtf8(ContentTypeForOpening(path));
+  if (type.empty()) return Fail(ErrorCode::kNoAssociation);
+  GObjectPtr<GAppInfo> app(g_app_info_get_default_for_type(type.c_str(), FALSE));
+  if (!app) return Fail(ErrorCode::kNoAssociation);
+  return Launch(app.get(), target);
+}
+
+ErrorOr<void> OpenWithApplication(std::u16string_view path, std::u16string_view app_id) {
+  const std::string target = ToUtf8(path);
+  const std::string id = ToUtf8(app_id);
+  if (!UsablePath(target) || id.empty() || id.find('\0') != std::string::npos) {
+    return Fail(ErrorCode::kInvalidParameter);
+  }
+  GObjectPtr<GDesktopAppInfo> app(g_desktop_app_info_new(id.c_str()));
+  if (!app) return Fail(ErrorCode::kNoAssociation);
+  return Launch(G_APP_INFO(app.get()), target);
+}
+
+}  // namespace qs::platform
