@@ -12,20 +12,16 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/dialogs.h"
 #include "platform/dialogs_gtk_screenshot.h"
+#include "platform/owner_thread.h"
 #include "platform/text.h"
 
 namespace qs::platform {
@@ -66,62 +62,13 @@ bool IsExistingFile(const char* path) {
   return stat(path, &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-// ---- The GTK thread ---------------------------------------------------------------------------
-
-class GtkThread {
- public:
-  // Starts the thread and initialises GTK on it; false when no display can be opened.
-  bool Start() {
-    std::promise<bool> ready;
-    auto initialised = ready.get_future();
-    thread_ = std::thread([this, ready = std::move(ready)]() mutable { Loop(std::move(ready)); });
-    if (initialised.get()) return true;
-    thread_.join();
-    return false;
-  }
-
-  // Runs `job` on the GTK thread and gives its result.
-  template <typename F>
-  auto Run(F job) -> decltype(job()) {
-    using R = decltype(job());
-    if (std::this_thread::get_id() == thread_.get_id()) return job();
-    auto task = std::make_shared<std::packaged_task<R()>>(std::move(job));
-    auto result = task->get_future();
-    {
-      std::lock_guard lock(mutex_);
-      jobs_.push_back([task] { (*task)(); });
-    }
-    wake_.notify_one();
-    return result.get();
-  }
-
- private:
-  void Loop(std::promise<bool> ready) {
-    if (!gtk_init_check(nullptr, nullptr)) {
-      ready.set_value(false);
-      return;
-    }
-    // The pickers must add nothing to the desktop's list of recently used files.
-    g_object_set(gtk_settings_get_default(), "gtk-recent-files-enabled", FALSE, nullptr);
-    ready.set_value(true);
-    for (;;) {
-      std::function<void()> job;
-      {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] { return !jobs_.empty(); });
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-      }
-      job();
-      FlushEvents();
-    }
-  }
-
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;
-};
+// Runs on the GTK thread before any dialog.
+bool InitialiseGtk() {
+  if (!gtk_init_check(nullptr, nullptr)) return false;
+  // The pickers must add nothing to the desktop's list of recently used files.
+  g_object_set(gtk_settings_get_default(), "gtk-recent-files-enabled", FALSE, nullptr);
+  return true;
+}
 
 // ---- The dialogs, each run on the GTK thread -----------------------------------------------
 
@@ -302,7 +249,7 @@ DialogResult<std::u16string> RunAppChooser(const AppChooserRequest& request) {
 
 class GtkDialogsImpl final : public Dialogs {
  public:
-  bool Start() { return gtk_.Start(); }
+  bool Start() { return gtk_.Start(InitialiseGtk, FlushEvents); }
 
   DialogResult<std::u16string> PickFolder(const FolderPickerRequest& request) override {
     return gtk_.Run([&] { return RunFolderPicker(request); });
@@ -321,7 +268,7 @@ class GtkDialogsImpl final : public Dialogs {
   }
 
  private:
-  GtkThread gtk_;
+  OwnerThread gtk_;
 };
 
 }  // namespace
