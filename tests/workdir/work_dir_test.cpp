@@ -148,6 +148,15 @@ TEST_F(ResolveWorkDirTest, MissingInputsGiveNothing) {
   EXPECT_FALSE(fs::exists(dir_.path() / "data/Quillstone"));
 }
 
+TEST_F(ResolveWorkDirTest, KeyPathTooLongIsRefusedBeforeAnythingHappens) {
+  const std::u16string ds(250, u'd');  // the key path would exceed 255 characters
+  for (const auto mode : {WorkDirMode::kCheck, WorkDirMode::kChoose, WorkDirMode::kChange}) {
+    EXPECT_EQ(Resolve(mode, ds), u"");
+  }
+  EXPECT_TRUE(dialogs_.Shown().empty());
+  EXPECT_FALSE(fs::exists(dir_.path() / "data"));
+}
+
 // --- Stored pairs ------------------------------------------------------------------------------
 
 TEST_F(ResolveWorkDirTest, StoredForThisSiteIsTakenAsStored) {
