@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "devserver/server_impl.h"
 
@@ -151,6 +152,9 @@ Server::~Server() { Stop(); }
 bool Server::Start() {
   std::lock_guard lock(impl_->mutex);
   if (impl_->started) return false;
+  // sendfile has no MSG_NOSIGNAL: a client that hangs up mid-body would otherwise kill the
+  // whole process (a test binary running the server in-process) with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
   impl_->listener = ListenLoopback(impl_->options.port);
   if (!impl_->listener.valid()) return false;
   int pipe_fds[2];

@@ -120,7 +120,7 @@ std::optional<Response> UploadStore::Chunk(const RequestHead& request, const std
   std::error_code ec;
   fs::rename(part, root_ / *name, ec);
   if (ec) return Response::Text(500, "cannot complete the file: " + ec.message());
-  return Response::Text(200, "OK " + std::to_string(*offset + got));
+  return Response::Text(200, "OK " + std::to_string(offset.value_or(0) + got));
 }
 
 }  // namespace qs::devserver
