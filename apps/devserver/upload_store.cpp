@@ -64,12 +64,15 @@ std::optional<Response> UploadStore::Chunk(const RequestHead& request, const std
                                            uint64_t length, const BodyReader& read) {
   auto index = QueryParam(request.query, "chunkIdx");
   auto offset_text = QueryParam(request.query, "offset");
-  auto offset = offset_text ? ParseDecimal(*offset_text) : std::nullopt;
+  auto parsed_offset = offset_text ? ParseDecimal(*offset_text) : std::nullopt;
   auto refuse = [&](int status, std::string text) -> std::optional<Response> {
     if (DrainBody(length, read) < length) return std::nullopt;
     return Response::Text(status, std::move(text));
   };
-  if (!index || !ParseDecimal(*index) || !offset) return refuse(400, "missing chunkIdx or offset");
+  if (!index || !ParseDecimal(*index) || !parsed_offset) {
+    return refuse(400, "missing chunkIdx or offset");
+  }
+  const uint64_t offset = *parsed_offset;
   std::optional<std::string> name;
   if (auto checkin = QueryParam(request.query, "checkin")) {
     name = CheckinName(*checkin);
@@ -83,11 +86,11 @@ std::optional<Response> UploadStore::Chunk(const RequestHead& request, const std
     std::error_code ec;
     fs::create_directories(part.parent_path(), ec);
     uint64_t have = fs::exists(part, ec) ? fs::file_size(part, ec) : 0;
-    if (*offset > have) {
-      return refuse(409, "offset " + std::to_string(*offset) + " beyond the " +
+    if (offset > have) {
+      return refuse(409, "offset " + std::to_string(offset) + " beyond the " +
                              std::to_string(have) + " bytes received");
     }
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (*offset == 0 ? O_TRUNC : 0);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (offset == 0 ? O_TRUNC : 0);
     fd = Fd(::open(part.c_str(), flags, 0644));
   }
   if (!fd.valid()) {
@@ -102,13 +105,13 @@ std::optional<Response> UploadStore::Chunk(const RequestHead& request, const std
   while (got < length) {
     size_t n = read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(kPiece, length - got)));
     if (n == 0) break;
-    if (!write_failed && ::pwrite(fd.get(), buffer.data(), n, static_cast<off_t>(*offset + got)) !=
+    if (!write_failed && ::pwrite(fd.get(), buffer.data(), n, static_cast<off_t>(offset + got)) !=
                              static_cast<ssize_t>(n))
       write_failed = true;
     got += n;
   }
   // Whatever lay beyond this chunk came from an attempt the client has since given up.
-  if (::ftruncate(fd.get(), static_cast<off_t>(*offset + (got < length ? 0 : got))) != 0)
+  if (::ftruncate(fd.get(), static_cast<off_t>(offset + (got < length ? 0 : got))) != 0)
     write_failed = true;
   if (got < length) return std::nullopt;
   if (write_failed) return Failure("cannot store the chunk");
@@ -120,7 +123,7 @@ std::optional<Response> UploadStore::Chunk(const RequestHead& request, const std
   std::error_code ec;
   fs::rename(part, root_ / *name, ec);
   if (ec) return Response::Text(500, "cannot complete the file: " + ec.message());
-  return Response::Text(200, "OK " + std::to_string(offset.value_or(0) + got));
+  return Response::Text(200, "OK " + std::to_string(offset + got));
 }
 
 }  // namespace qs::devserver

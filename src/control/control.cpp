@@ -4,6 +4,7 @@
 
 #include "control/process_state.h"
 #include "transfer/session.h"
+#include "workdir/work_dir.h"
 
 namespace qs {
 
@@ -11,6 +12,7 @@ CQSFileTransferCtrl::CQSFileTransferCtrl(std::shared_ptr<ClientSite> site)
     : site_(std::move(site)),
       extent_x_(kDefaultExtentX),
       extent_y_(kDefaultExtentY),
+      access_guard_([this] { return ResolveWorkDir(WorkDirMode::kCheck); }),
       texts_(std::make_unique<DownloadableResources>()) {
   EnsureProcessState();
   // The session stays closed until a method that needs the network asks for it.

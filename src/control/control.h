@@ -27,6 +27,7 @@
 #include "transfer/internet_handle.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/transferred_file.h"
+#include "workdir/access_guard.h"
 
 namespace qs {
 
@@ -45,6 +46,7 @@ inline constexpr int32_t kControlVersion = 0x00020002;
 inline constexpr std::u16string_view kNoUrl = u"ERROR:NO_URL";
 
 struct MethodEntry;
+struct PickerContext;
 enum class WorkDirMode;
 
 // The directions of the property exchange with the host.
@@ -81,6 +83,8 @@ class CQSFileTransferCtrl {
   std::u16string GetString(TextId id);
   DownloadableResources& texts() { return *texts_; }
   ClientSite* site() const { return site_.get(); }
+  // The access decision for local paths (CheckAccess) and its grants (GrantFile, RevokeFile).
+  AccessGuard& access_guard() { return access_guard_; }
 
  private:
   friend class MethodTable;         // routes script calls to the handlers below
@@ -118,6 +122,8 @@ class CQSFileTransferCtrl {
   Variant SelectFiles();
   ScriptString SelectFile();
   ScriptString LocateFile(const ScriptString& file_path);
+  // The dialogs, grants and texts the pickers work with.
+  PickerContext MakePickerContext();
 
   // Working directory (handlers_workdir.cpp).
   bool ChooseWorkDir();
@@ -166,8 +172,9 @@ class CQSFileTransferCtrl {
   InternetHandle session_;                    // opened on first need, closed at destruction
   uint32_t safety_options_ = 0;               // object-safety options in force
   std::u16string published_scope_id_;         // where this control published its scope
-  // The access guard (the working directory as last resolved, the operation scope the pickers
-  // fill) joins here, between the published scope and the message texts.
+  // The working directory as last resolved and the operation scope the pickers fill: asked
+  // before any local path is touched.
+  AccessGuard access_guard_;
   std::unique_ptr<DownloadableResources> texts_;
 };
 

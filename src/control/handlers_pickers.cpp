@@ -1,21 +1,47 @@
-// The file and folder pickers. Until the dialogs are wired every picker counts as cancelled:
-// the string pickers give the null string, the list pickers the integer 0.
+// The file and folder pickers: native dialogs whose choices become grants of the operation
+// scope. Nothing chosen: the string pickers give the null string, the list pickers the picker
+// failure result.
 #include "control/control.h"
+#include "dialogs/pickers.h"
 
 namespace qs {
 
-ScriptString CQSFileTransferCtrl::SelectExportDir() { return ScriptString::Null(); }
+namespace {
 
-ScriptString CQSFileTransferCtrl::SelectDownloadDir() { return ScriptString::Null(); }
+ScriptString OrNull(std::optional<std::u16string> chosen) {
+  return chosen ? ScriptString(*std::move(chosen)) : ScriptString::Null();
+}
 
-Variant CQSFileTransferCtrl::SelectFilesInFolder(bool /*recursively*/) { return Variant::Int(0); }
+}  // namespace
 
-Variant CQSFileTransferCtrl::SelectFiles() { return Variant::Int(0); }
+PickerContext CQSFileTransferCtrl::MakePickerContext() {
+  PickerContext context;
+  context.dialogs = site_ ? site_->GetDialogs() : nullptr;
+  context.guard = &access_guard_;
+  context.texts = [this](TextId id) { return GetString(id); };
+  return context;
+}
 
-ScriptString CQSFileTransferCtrl::SelectFile() { return ScriptString::Null(); }
+ScriptString CQSFileTransferCtrl::SelectExportDir() {
+  return OrNull(qs::SelectExportDir(MakePickerContext()));
+}
 
-ScriptString CQSFileTransferCtrl::LocateFile(const ScriptString& /*file_path*/) {
-  return ScriptString::Null();
+ScriptString CQSFileTransferCtrl::SelectDownloadDir() {
+  return OrNull(qs::SelectDownloadDir(MakePickerContext()));
+}
+
+Variant CQSFileTransferCtrl::SelectFilesInFolder(bool recursively) {
+  return qs::SelectFilesInFolder(MakePickerContext(), recursively);
+}
+
+Variant CQSFileTransferCtrl::SelectFiles() { return qs::SelectFiles(MakePickerContext()); }
+
+ScriptString CQSFileTransferCtrl::SelectFile() {
+  return OrNull(qs::SelectFile(MakePickerContext()));
+}
+
+ScriptString CQSFileTransferCtrl::LocateFile(const ScriptString& file_path) {
+  return OrNull(qs::LocateFile(MakePickerContext(), file_path.str()));
 }
 
 }  // namespace qs

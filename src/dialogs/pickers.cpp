@@ -34,8 +34,7 @@ std::u16string ParentWithSeparator(std::u16string_view path) {
 
 }  // namespace
 
-void CollectFiles(std::u16string_view folder, std::vector<std::u16string>& list,
-                  bool recursively) {
+void CollectFiles(std::u16string_view folder, std::vector<std::u16string>& list, bool recursively) {
   auto entries = platform::ListDirectory(folder);
   if (!entries.ok()) return;
   for (const auto& entry : *entries) {

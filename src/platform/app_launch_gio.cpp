@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/file_descriptor.h"
 #include "platform/gio_error.h"
@@ -25,10 +26,16 @@ constexpr size_t kSniffBytes = 4096;
 
 // Sniffed types (and their subtypes) that run code when opened.
 constexpr const char* kProgramTypes[] = {
-    "application/x-executable",     "application/x-sharedlib",
-    "application/x-shellscript",    "application/x-desktop",
-    "application/x-ms-dos-executable", "application/x-msdownload",
+    "application/x-executable",
+    "application/x-sharedlib",
+    "application/x-shellscript",
+    "application/x-desktop",
+    "application/x-ms-dos-executable",
+    "application/x-msdownload",
 };
+
+// Starts of programs and scripts: ELF, "#!" interpreter lines, DOS and Windows programs.
+constexpr std::string_view kProgramMagics[] = {"\x7f" "ELF", "#!", "MZ"};
 
 struct GFree {
   void operator()(void* p) const { g_free(p); }
@@ -60,7 +67,8 @@ bool StartsWith(const std::string& data, std::string_view magic) {
 }
 
 bool IsTextType(const char* type) {
-  return g_content_type_is_a(type, "text/plain") || g_content_type_equals(type, "application/x-zerosize");
+  return g_content_type_is_a(type, "text/plain") ||
+         g_content_type_equals(type, "application/x-zerosize");
 }
 
 // Refuses paths that are not absolute or would reach the system shortened.
@@ -111,8 +119,8 @@ bool IsProgramFile(std::u16string_view path) {
   }
   data.resize(filled);
 
-  if (StartsWith(data, "\x7f" "ELF") || StartsWith(data, "#!") || StartsWith(data, "MZ")) {
-    return true;
+  for (const auto magic : kProgramMagics) {
+    if (StartsWith(data, magic)) return true;
   }
   // Guessed from the data alone: a name would decide the type by itself and hide the content.
   GCharPtr type(g_content_type_guess(nullptr, reinterpret_cast<const guchar*>(data.data()),

@@ -80,7 +80,7 @@ ErrorOr<void> SetLastWriteFileTime(std::u16string_view path, int64_t file_time) 
   QS_TRY_VOID(TryLockWholeFile(fd.get(), FileLockKind::kShared));
 
   const UnixTime time = UnixFromFileTime(file_time);
-  struct timespec times[2] {};
+  struct timespec times[2]{};
   times[0].tv_nsec = UTIME_OMIT;  // the access time stays
   times[1].tv_sec = static_cast<time_t>(time.seconds);
   times[1].tv_nsec = static_cast<long>(time.nanoseconds);

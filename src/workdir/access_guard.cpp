@@ -10,8 +10,8 @@ namespace {
 
 // Kinds that name a directory scope; the others only clear the scope when set.
 bool IsDirectoryScopeKind(uint32_t kind) {
-  return kind == scope::kDownloadDir || kind == scope::kExportDir ||
-         kind == scope::kLocatedDir || kind == scope::kPickedFolder;
+  return kind == scope::kDownloadDir || kind == scope::kExportDir || kind == scope::kLocatedDir ||
+         kind == scope::kPickedFolder;
 }
 
 }  // namespace
@@ -25,8 +25,7 @@ bool GrantCoversDirectory(std::u16string_view grant, std::u16string_view dir) {
 AccessGuard::AccessGuard(WorkDirResolver resolve_work_dir)
     : resolve_work_dir_(std::move(resolve_work_dir)) {}
 
-bool AccessGuard::CheckAccess(std::u16string_view path, uint32_t mask,
-                              std::u16string* qualified) {
+bool AccessGuard::CheckAccess(std::u16string_view path, uint32_t mask, std::u16string* qualified) {
   if (qualified) qualified->clear();
 
   // The working directory is resolved afresh at every check; a resolution that fails keeps the
@@ -66,9 +65,7 @@ void AccessGuard::SetScopeDir(std::u16string_view dir, uint32_t kind) {
   if (kind == scope::kLocatedDir) scope_registry::AddLocatedDir(scope_.dir);
 }
 
-void AccessGuard::GrantFile(std::u16string_view path) {
-  scope_.picked_files.emplace(path);
-}
+void AccessGuard::GrantFile(std::u16string_view path) { scope_.picked_files.emplace(path); }
 
 void AccessGuard::RevokeFile(std::u16string_view path) {
   if (auto found = scope_.picked_files.find(std::u16string(path));

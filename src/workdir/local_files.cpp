@@ -22,10 +22,10 @@ namespace {
 // and installers.
 constexpr std::array<std::u16string_view, 64> kBlockedExtensions = {
     u".ade", u".adp", u".app", u".bas", u".bat", u".chm", u".cmd", u".cpl", u".crt", u".csh",
-    u".exe", u".fxp", u".hlp", u".hta", u".inf", u".ins", u".isp", u".js",  u".jse", u".ksh",
+    u".exe", u".fxp", u".hlp", u".hta", u".inf", u".ins", u".isp", u".js", u".jse", u".ksh",
     u".lnk", u".mda", u".mdb", u".mde", u".mdt", u".mdw", u".mdz", u".msc", u".msi", u".msp",
     u".mst", u".ops", u".pcd", u".pif", u".prf", u".prg", u".pst", u".reg", u".scf", u".scr",
-    u".sct", u".shb", u".shs", u".url", u".vb",  u".vbe", u".vbs", u".wsc", u".wsf", u".wsh",
+    u".sct", u".shb", u".shs", u".url", u".vb", u".vbe", u".vbs", u".wsc", u".wsf", u".wsh",
     // Linux.
     u".desktop", u".sh", u".bash", u".zsh", u".run", u".appimage", u".jar", u".jnlp", u".deb",
     u".rpm", u".flatpak", u".flatpakref", u".py", u".pl"};
@@ -64,8 +64,7 @@ int64_t ParseFileTimeText(std::u16string_view text) {
     const int digit = text[i] - u'0';
     if (__builtin_mul_overflow(value, 10, &value) ||
         __builtin_add_overflow(value, negative ? -digit : digit, &value)) {
-      return negative ? std::numeric_limits<int64_t>::min()
-                      : std::numeric_limits<int64_t>::max();
+      return negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
     }
   }
   return value;

@@ -42,8 +42,7 @@ bool FolderExist(AccessGuard& guard, std::u16string_view abs_name);
 // Whether the file's modification time differs from `update_time`, to the 100 ns. False for an
 // empty time or a refused path; true for a missing file, a time that reads as 0, or a file whose
 // time cannot be read.
-bool FileChanged(AccessGuard& guard, std::u16string_view abs_name,
-                 std::u16string_view update_time);
+bool FileChanged(AccessGuard& guard, std::u16string_view abs_name, std::u16string_view update_time);
 // Sets the modification time of an allowed regular file to `update_time` (not 0), opening it
 // sharing reads only; anything that fails ends the call silently, and a directory is left alone.
 void UpdateFileTime(AccessGuard& guard, std::u16string_view abs_name,
