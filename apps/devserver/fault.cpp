@@ -191,14 +191,14 @@ bool ApplyItem(Fault& f, const std::string& key, const std::optional<std::string
 
 }  // namespace
 
-std::optional<Fault> ParseFaultSpec(const std::string& spec, std::string* error) {
+std::optional<Fault> ParseFaultDescription(const std::string& text, std::string* error) {
   Fault f;
   size_t pos = 0;
-  while (pos <= spec.size()) {
-    size_t comma = spec.find(',', pos);
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
     std::string item =
-        spec.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    pos = comma == std::string::npos ? spec.size() + 1 : comma + 1;
+        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
     if (item.empty()) continue;
     size_t eq = item.find('=');
     std::string key = item.substr(0, eq);

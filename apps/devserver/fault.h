@@ -118,7 +118,7 @@ struct Fault {
 //            omit-resumed-from omit-qs-length qs-length-delta=N malformed-header
 //            long-header=N
 // Example: "break-after=1048576,times=1,path=/download". Values cannot contain commas.
-// Returns nothing and sets *error on a malformed spec.
-std::optional<Fault> ParseFaultSpec(const std::string& spec, std::string* error);
+// Returns nothing and sets *error on a malformed text.
+std::optional<Fault> ParseFaultDescription(const std::string& text, std::string* error);
 
 }  // namespace qs::devserver

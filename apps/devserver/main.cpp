@@ -18,7 +18,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: qsft-devserver --root DIR [--port N] [--exit-after SECONDS] [--fault SPEC]... [--log]\n"
+    "usage: qsft-devserver --root DIR [--port N] [--exit-after SECONDS] [--fault FAULT]... [--log]\n"
     "\n"
     "Serves DIR on 127.0.0.1 (port 0 or none: any free port; the first line of output is\n"
     "\"listening on http://127.0.0.1:PORT\").\n"
@@ -26,7 +26,7 @@ constexpr const char* kUsage =
     "  GET  /static/PATH                       DIR/static/PATH\n"
     "  POST PATH?chunkIdx=I&offset=O[&start=true][&checkin=LOCALPATH]   upload chunks\n"
     "\n"
-    "--fault SPEC  misbehave; comma-separated items:\n"
+    "--fault FAULT misbehave; comma-separated items:\n"
     "  match:   method=POST path=/download query=TEXT skip=N times=N|always\n"
     "  replace: status=N body=TEXT ask-again[=URI] raw=TEXT auth=basic|digest user=U\n"
     "           password=P proxy\n"
@@ -85,9 +85,9 @@ int main(int argc, char** argv) {
       exit_after_ms = static_cast<long>(*n) * 1000;
     } else if (arg == "--fault") {
       auto v = value();
-      if (!v) return Fail("--fault needs a spec");
+      if (!v) return Fail("--fault needs a description");
       std::string error;
-      auto fault = qs::devserver::ParseFaultSpec(*v, &error);
+      auto fault = qs::devserver::ParseFaultDescription(*v, &error);
       if (!fault) return Fail(error);
       faults.push_back(std::move(*fault));
     } else if (arg == "--log") {

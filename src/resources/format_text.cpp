@@ -29,11 +29,11 @@ std::u16string FormatText(std::u16string_view pattern, std::span<const TextArg> 
       out.push_back(c);
       continue;
     }
-    char16_t spec = pattern[i + 1];
-    if (spec == u'%') {
+    char16_t directive = pattern[i + 1];
+    if (directive == u'%') {
       out.push_back(u'%');
       ++i;
-    } else if ((spec == u's' || spec == u'd') && next_arg < args.size()) {
+    } else if ((directive == u's' || directive == u'd') && next_arg < args.size()) {
       args[next_arg++].AppendTo(out);
       ++i;
     } else {

@@ -83,26 +83,26 @@ TEST(BuildHeadTest, LengthsAndFaultChanges) {
 
 TEST(FaultSpecTest, ParsesTheCompactForm) {
   std::string error;
-  auto f = ParseFaultSpec("break-after=1048576,times=1,path=/download", &error);
+  auto f = ParseFaultDescription("break-after=1048576,times=1,path=/download", &error);
   ASSERT_TRUE(f) << error;
   EXPECT_EQ(f->break_after, 1048576u);
   EXPECT_EQ(f->times, 1u);
   EXPECT_EQ(f->path_prefix, "/download");
 
-  f = ParseFaultSpec("status=500,body=disk full,method=POST,query=chunkIdx=2&,skip=0", &error);
+  f = ParseFaultDescription("status=500,body=disk full,method=POST,query=chunkIdx=2&,skip=0", &error);
   ASSERT_TRUE(f) << error;
   EXPECT_EQ(f->status, 500);
   EXPECT_EQ(f->body, "disk full");
   EXPECT_EQ(f->query_contains, "chunkIdx=2&");
   EXPECT_TRUE(f->Replaces());
 
-  f = ParseFaultSpec("auth=digest,user=u,password=p,proxy,times=always", &error);
+  f = ParseFaultDescription("auth=digest,user=u,password=p,proxy,times=always", &error);
   ASSERT_TRUE(f) << error;
   EXPECT_EQ(f->auth, AuthScheme::kDigest);
   EXPECT_EQ(f->auth_realm, AuthRealm::kProxy);
   EXPECT_EQ(f->times, Fault::kUnlimited);
 
-  f = ParseFaultSpec("stall=before-head,stall-ms=250,resumed-from-delta=-1,raw=a\\r\\nb", &error);
+  f = ParseFaultDescription("stall=before-head,stall-ms=250,resumed-from-delta=-1,raw=a\\r\\nb", &error);
   ASSERT_TRUE(f) << error;
   EXPECT_EQ(f->stall, StallPoint::kBeforeHead);
   EXPECT_EQ(f->stall_for.count(), 250);
@@ -110,7 +110,7 @@ TEST(FaultSpecTest, ParsesTheCompactForm) {
   EXPECT_EQ(f->raw, "a\r\nb");
 
   for (const char* bad : {"bogus", "times=x", "status=", "auth=ntlm", "proxy=1", "stall=x"}) {
-    EXPECT_FALSE(ParseFaultSpec(bad, &error)) << bad;
+    EXPECT_FALSE(ParseFaultDescription(bad, &error)) << bad;
     EXPECT_NE(error.find("bad fault item"), std::string::npos);
   }
 }
