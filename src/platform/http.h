@@ -47,6 +47,64 @@ class HttpRequest {
   virtual ErrorOr<size_t> Read(std::span<std::byte> buffer) = 0;
 };
 
+// A POST whose body the caller writes piece by piece, on an HttpConnection.
+//
+// The body is never gathered: Write hands its bytes on through one bounded buffer, so the
+// request holds at most that buffer whatever the announced length. The request carries no
+// content type, no "Expect: 100-continue" and no accepted types; redirects are not followed
+// (a redirect is an answer like any other).
+//
+// Authentication: with credentials available (the URL's, or those given through
+// HttpConnection::SetCredentials), a 401 or 407 answer to a request with a body ends End with
+// kInternetForceRetry (12032). The caller then calls Send again with the same length and writes
+// the whole body once more, from its first byte. Without credentials the 401 or 407 is an
+// answer like any other.
+//
+// Destroying a request that has not reached its answer abandons it; the connection it used is
+// then closed rather than reused.
+class HttpPostRequest {
+ public:
+  virtual ~HttpPostRequest() = default;
+  // Sends the request head announcing `length` body bytes; the body follows through Write.
+  // With length 0 the request is complete and End only awaits the answer. Called again after
+  // End reported kInternetForceRetry (or after any answer), it sends the same request once more.
+  virtual ErrorOr<void> Send(uint64_t length) = 0;
+  // Hands the next body bytes to the request; never more in total than Send announced. Once
+  // the server has answered early, or asked for the body again, further bytes are taken and
+  // dropped: End then reports the answer.
+  virtual ErrorOr<void> Write(std::span<const std::byte> data) = 0;
+  // Waits for the answer's head (and for a short answer's body). kInternetForceRetry as above;
+  // any other failure is the transport's, and Status() still reports a status that was read.
+  virtual ErrorOr<void> End() = 0;
+  // The answer's numeric status; 0 when none was read.
+  virtual uint32_t Status() const = 0;
+  // Reads the answer's body like HttpRequest::Read; 0 at its end, and at once when End asked
+  // for the body again.
+  virtual ErrorOr<size_t> Read(std::span<std::byte> buffer) = 0;
+};
+
+// Who asked for credentials most recently on a connection, as shown to the user.
+struct HttpChallenge {
+  std::string server;  // host:port
+  std::string realm;   // as the challenge named it; may be empty
+  std::string user;    // the user name tried last; may be empty
+  bool proxy = false;  // a proxy asked (407), not the server
+};
+
+// Requests with a body to one origin (scheme, host, port), one at a time, over one connection
+// that is kept alive from one request to the next. What the server taught about
+// authentication carries over from one request to the next as well.
+class HttpConnection {
+ public:
+  virtual ~HttpConnection() = default;
+  // A POST to `target` (path and query, starting with "/") on this origin; nothing is sent
+  // before its Send. Opening the next request abandons this one if it is still unanswered.
+  virtual ErrorOr<std::unique_ptr<HttpPostRequest>> OpenPost(std::string_view target) = 0;
+  virtual HttpChallenge LastChallenge() const = 0;
+  // Credentials for the server, or for the proxy; in force from the next Send on.
+  virtual void SetCredentials(bool proxy, std::string user, std::string password) = 0;
+};
+
 class HttpSession {
  public:
   virtual ~HttpSession() = default;
@@ -56,6 +114,11 @@ class HttpSession {
   // Sends a GET for an absolute http or https URL (UTF-8, host already ASCII) and returns once
   // the final response head has arrived. Connections are kept alive and reused.
   virtual ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url) = 0;
+
+  // Prepares requests with a body to the origin of the absolute http or https `url` (its path
+  // and query are ignored), with the user name and password the URL carries, if any. Nothing is
+  // sent yet.
+  virtual ErrorOr<std::unique_ptr<HttpConnection>> Connect(std::string_view url) = 0;
 
   // Makes every later request fail and aborts the ones in progress. Idempotent.
   virtual void Close() = 0;

@@ -159,6 +159,27 @@ class Transfer {
   void DriveUntil(const std::function<bool()>& ready);
   bool done() const { return done_; }
 
+  // For request kinds that run a series of requests on one easy handle (http_curl_post.cpp).
+  // Restart takes the easy handle out of its multi if it is in (an unfinished request is
+  // abandoned, its connection closed), forgets everything about the previous request's answer,
+  // points the easy handle at `url` (same origin) and hands it to curl again. What curl learned
+  // on the easy handle (the authentication method, a Digest nonce) and the multi's kept-alive
+  // connection carry over. Keep it in step with the per-request fields below.
+  ErrorOr<void> Restart(std::string_view url);
+  // The status and a header of the head being read, final or not (an authentication
+  // challenge that curl answers itself is never final).
+  uint32_t LatestStatus() const { return status_; }
+  std::optional<std::string> LatestHeader(std::string_view name) const;
+  // The caller, not the server, held the transfer up: the stall clock starts afresh.
+  void NoteCallerActivity() { Touch(); }
+  // Body bytes of the answer are waiting in the buffer (curl may be paused behind them).
+  bool body_buffered() const { return body_begin_ != body_end_; }
+  // curl is paused because the body buffer is full.
+  bool receive_paused() const { return paused_; }
+  // How the transfer ended; kSuccess while it runs.
+  ErrorCode result() const { return result_; }
+  const std::string& origin() const { return origin_; }
+
  private:
   struct Key {
     explicit Key() = default;
@@ -220,5 +241,9 @@ class Transfer {
   ErrorCode result_ = ErrorCode::kSuccess;
   std::array<char, CURL_ERROR_SIZE> error_text_{};
 };
+
+// A connection for requests with a body to the origin of `url` (http_curl_post.cpp).
+ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionCore> core,
+                                                        std::string_view url);
 
 }  // namespace qs::platform::curl

@@ -140,6 +140,11 @@ class CurlSession final : public HttpSession {
     return std::unique_ptr<HttpRequest>(std::make_unique<CurlRequest>(std::move(transfer)));
   }
 
+  ErrorOr<std::unique_ptr<HttpConnection>> Connect(std::string_view url) override {
+    if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
+    return ConnectForBody(core_, url);
+  }
+
   void Close() override { core_->Close(); }
   bool IsClosed() const override { return core_->closed(); }
 
