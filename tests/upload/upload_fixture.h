@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,7 @@ class UploadTest : public ::testing::Test {
     devserver::Options options{root_.path(), 0, [this](const devserver::LogEntry& entry) {
                                  std::lock_guard<std::mutex> hold(log_mutex_);
                                  log_.push_back(entry);
+                                 if (on_log_) on_log_(entry);
                                }};
     server_ = std::make_unique<devserver::Server>(std::move(options));
     ASSERT_TRUE(server_->Start());
@@ -120,6 +122,9 @@ class UploadTest : public ::testing::Test {
   platform::ScriptedDialogs dialogs_;
   mutable std::mutex log_mutex_;
   std::vector<devserver::LogEntry> log_;
+  // Runs on the server's connection thread after each logged request, before that connection
+  // reads its next request. Set before the upload starts.
+  std::function<void(const devserver::LogEntry&)> on_log_;
 };
 
 }  // namespace qs::testing

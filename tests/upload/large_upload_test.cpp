@@ -1,0 +1,92 @@
+// A 1 GiB upload in 4 MiB chunks: the file is streamed through one block, so the process's peak
+// resident size stays where it was, and every chunk goes over one connection.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "upload_fixture.h"
+
+namespace qs::testing {
+namespace {
+
+constexpr uint64_t kGiB = uint64_t{1} << 30;
+constexpr uint32_t kChunk = 4 * 1024 * 1024;
+// Whatever the process held before, the upload may add this much at its peak, far below one
+// chunk's size: buffers of the client, the server and the test, not the chunk or the file.
+constexpr uint64_t kAllowedGrowthKiB = 3 * 1024;
+
+// The process's peak resident size so far (VmHWM), in KiB; nothing when unreadable.
+std::optional<uint64_t> PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6));
+  }
+  return std::nullopt;
+}
+
+// Marks at a few offsets of an otherwise sparse file, so that a shifted or short copy shows.
+struct Mark {
+  uint64_t offset;
+  char byte;
+};
+constexpr Mark kMarks[] = {
+    {0, 'A'}, {kChunk - 1, 'B'}, {kChunk, 'C'}, {kGiB / 2 + 12345, 'D'}, {kGiB - 1, 'E'}};
+
+bool WriteMarkedSparseFile(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, static_cast<off_t>(kGiB)) == 0;
+  for (const Mark& m : kMarks) {
+    ok = ok && ::pwrite(fd, &m.byte, 1, static_cast<off_t>(m.offset)) == 1;
+  }
+  ::close(fd);
+  return ok;
+}
+
+char ByteAt(const std::filesystem::path& path, uint64_t offset) {
+  char byte = 0;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  if (::pread(fd, &byte, 1, static_cast<off_t>(offset)) != 1) byte = 0;
+  ::close(fd);
+  return byte;
+}
+
+TEST_F(UploadTest, OneGibibyteGoesUpInChunksOverOneConnectionWithThePeakResidentSizeFlat) {
+  const auto path = local_.path() / "big.bin";
+  ASSERT_TRUE(WriteMarkedSparseFile(path));
+  const auto before = PeakResidentKiB();
+  ASSERT_TRUE(before.has_value());
+
+  auto upload = Make(Url("/up"), path, kChunk);
+  ASSERT_EQ(upload->RunHere(), TransferState::kDone) << ToUtf8(upload->GetErrorText());
+
+  const auto after = PeakResidentKiB();
+  ASSERT_TRUE(after.has_value());
+  EXPECT_LT(*after - *before, kAllowedGrowthKiB) << "peak before " << *before << " KiB, after "
+                                                 << *after << " KiB";
+  EXPECT_EQ(ToUtf8(upload->StatusText()), "10|1073741824|OK 1073741824");
+  const auto requests = server_->requests();
+  ASSERT_EQ(requests.size(), kGiB / kChunk);
+  std::set<uint64_t> connections;
+  for (const auto& r : requests) {
+    connections.insert(r.connection_id);
+    EXPECT_EQ(r.body_size, kChunk);
+  }
+  EXPECT_EQ(connections.size(), 1u);
+
+  const auto received = root_ / "big.bin";
+  std::filesystem::remove(path);
+  ASSERT_EQ(std::filesystem::file_size(received), kGiB);
+  for (const Mark& m : kMarks) EXPECT_EQ(ByteAt(received, m.offset), m.byte) << m.offset;
+  EXPECT_EQ(ByteAt(received, 1), 0);
+  std::filesystem::remove(received);
+}
+
+}  // namespace
+}  // namespace qs::testing
