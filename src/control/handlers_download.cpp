@@ -1,5 +1,6 @@
-// Starting a download: the control hands its page's address, its access decision, its texts,
-// its session and its transfer slot to the download starter (transfer/download_start.h).
+// Starting a download: the control hands its page's address, its access decision (CheckAccess
+// with the download mask), its texts, its session and its transfer slot to the download starter
+// (transfer/download_start.h).
 #include <optional>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "platform/error_codes.h"
 #include "transfer/download_start.h"
 #include "transfer/error_text.h"
+#include "workdir/operation_scope.h"
 
 namespace qs {
 
@@ -24,10 +26,13 @@ Variant CQSFileTransferCtrl::StartFileDownload(const ScriptString& url,
               page_url = std::move(page->url);
               return 0;
             },
-        // TODO(download): ask CheckAccess(path, 0x0D) and hand back its qualified path once the
-        // access guard is part of the control. Until then no target is approved.
-        .check_access = [](std::u16string_view) -> std::optional<std::u16string> {
-          return std::nullopt;
+        // The file operations then act on the path as qualified for the decision.
+        .check_access = [this](std::u16string_view path) -> std::optional<std::u16string> {
+          std::u16string qualified;
+          if (!access_guard_.CheckAccess(path, access_mask::kDownload, &qualified)) {
+            return std::nullopt;
+          }
+          return qualified;
         },
         .denied_text = [this] { return GetString(TextId::kDownloadDirDenied); },
         .session = session_,
