@@ -60,8 +60,13 @@ TEST_P(UploadAuthTest, ThePromptAppearsFromTheThirdChallengeAndCancelEndsTheUplo
   dialogs_.Queue(platform::scripted::Cancel{});
   EXPECT_EQ(upload->RunHere(), TransferState::kFailed);
   EXPECT_EQ(ToUtf8(upload->StatusText()), "-1|0|Cancelled");
-  EXPECT_EQ(Statuses(), (std::vector<int>{401, 401, 401}));
-  EXPECT_EQ(BodySizes(), (std::vector<uint64_t>{4096, 4096, 4096}));
+  // Three challenged attempts, each with the whole chunk. (With Digest curl has already sent
+  // the head of a fourth when the prompt comes; that one stays unanswered.)
+  std::vector<std::pair<int, uint64_t>> answered;
+  for (const auto& entry : SettledLog()) {
+    if (entry.status != 0) answered.emplace_back(entry.status, entry.request.body_size);
+  }
+  EXPECT_EQ(answered, (std::vector<std::pair<int, uint64_t>>(3, {401, 4096})));
   const auto shown = dialogs_.Shown();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].kind, platform::DialogKind::kCredentials);
