@@ -1,0 +1,300 @@
+// The guarded local-file methods through the built `qsft host`, in a private desktop: HOME,
+// the XDG folders and the fixtures live in one temporary directory on a real file system, so
+// that the trash and the application associations are this test's own. Each scenario runs in a
+// fresh host process, since GLib reads those locations once per process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text.h"
+#include "qsft/json.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qs::testing::ReadFile;
+using qs::testing::WriteFile;
+
+// Generous bounds so that a host that fails to answer ends the test instead of hanging it.
+constexpr int kAnswerBoundMs = 60000;
+constexpr auto kLaunchBound = std::chrono::seconds(20);
+
+std::string Quote(const std::string& text) {
+  std::string out;
+  qs::json::AppendString(out, qs::FromUtf8(text));
+  return out;
+}
+
+// A `qsft host --dialogs=script` with the given environment, driven one request at a time.
+class Host {
+ public:
+  Host(const std::string& program, const std::vector<std::string>& env) {
+    int to_child[2];
+    int from_child[2];
+    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
+    std::vector<std::string> args = {program, "host", "--dialogs=script"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_copy = env;
+    std::vector<char*> envp;
+    for (auto& e : env_copy) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(to_child[0]);
+    close(from_child[1]);
+    in_ = to_child[1];
+    out_ = from_child[0];
+  }
+  ~Host() {
+    if (in_ >= 0) close(in_);
+    if (out_ >= 0) close(out_);
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  bool started() const { return pid_ > 0; }
+
+  // Sends one request (without "id") and gives the answer's "result" as JSON text, or the whole
+  // answer when it carries no result.
+  std::string Ask(const std::string& request) {
+    const std::string line = R"({"id":)" + std::to_string(++id_) + "," + request.substr(1) + "\n";
+    if (write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "<write>";
+    const std::string answer = ReadLine();
+    auto parsed = qs::json::Parse(answer);
+    if (auto* value = std::get_if<qs::json::Value>(&parsed)) {
+      if (const auto* result = value->Find(u"result")) return qs::json::Write(*result);
+    }
+    return answer;
+  }
+  std::string Call(const std::string& control, const std::string& name,
+                   const std::string& args = "[]") {
+    return Ask(R"({"op":"call","control":")" + control + R"(","name":")" + name +
+               R"(","args":)" + args + "}");
+  }
+
+ private:
+  std::string ReadLine() {
+    for (;;) {
+      const size_t nl = pending_.find('\n');
+      if (nl != std::string::npos) {
+        std::string line = pending_.substr(0, nl);
+        pending_.erase(0, nl + 1);
+        return line;
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, kAnswerBoundMs) <= 0) return "<none>";
+      char buf[4096];
+      const ssize_t n = read(out_, buf, sizeof buf);
+      if (n <= 0) return "<none>";
+      pending_.append(buf, static_cast<size_t>(n));
+    }
+  }
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  int id_ = 0;
+  std::string pending_;
+};
+
+std::string QsftProgram() {
+  const char* dir = std::getenv("QSFT_BIN_DIR");
+  return dir ? std::string(dir) + "/qsft" : std::string();
+}
+
+// A private desktop: home with its trash, a recording application associated with text/plain,
+// and the system's MIME database only (no system applications).
+class HostAccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = QsftProgram();
+    if (program_.empty()) GTEST_SKIP() << "QSFT_BIN_DIR is not set (CTest sets it)";
+    ASSERT_TRUE(fs::exists(program_)) << program_;
+    root_ = dir_.path();
+    home_ = root_ / "home";
+    data_ = home_ / ".local/share";
+    config_ = home_ / ".config";
+    fs::create_directories(root_ / "sysdata");
+    fs::create_directory_symlink("/usr/share/mime", root_ / "sysdata/mime");
+    recorded_ = root_ / "recorded.txt";
+    WriteFile(root_ / "recorder.sh", "printf '%s\\n' \"$1\" >> " + recorded_.string() + "\n");
+    WriteFile(data_ / "applications/recorder.desktop",
+              "[Desktop Entry]\nType=Application\nName=Recorder\nNoDisplay=true\n"
+              "Exec=/bin/sh " + (root_ / "recorder.sh").string() + " %f\nMimeType=text/plain;\n");
+    WriteFile(config_ / "mimeapps.list", "[Default Applications]\ntext/plain=recorder.desktop\n");
+    fs::create_directories(config_);
+    env_ = {"HOME=" + home_.string(),
+            "XDG_DATA_HOME=" + data_.string(),
+            "XDG_CONFIG_HOME=" + config_.string(),
+            "XDG_CACHE_HOME=" + (home_ / ".cache").string(),
+            "XDG_DATA_DIRS=" + (root_ / "sysdata").string(),
+            "XDG_CONFIG_DIRS=" + (root_ / "sysconfig").string(),
+            "PATH=/usr/bin:/bin",
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
+            "GIO_USE_VFS=local",
+            "GSETTINGS_BACKEND=memory",
+            "NO_AT_BRIDGE=1"};
+  }
+
+  // Creates control `name` of datasource DS for user alice on the web client's page.
+  void Create(Host& host, const std::string& name) {
+    EXPECT_EQ(host.Ask(R"({"op":"create","control":")" + name +
+                       R"(","page":"https://dms.example.test/app/page","zone":2,)"
+                       R"("props":{"DatasourceName":"DS","User":"alice",)"
+                       R"("UserWorkDir":"%LocalAppData%\\Quillstone\\WebWorkDir\\%Datasource%"}})"),
+              "null");
+  }
+
+  // The lines the recorder wrote, once it wrote `count`; bounded.
+  std::vector<std::string> Recorded(size_t count) {
+    std::vector<std::string> lines;
+    const auto deadline = std::chrono::steady_clock::now() + kLaunchBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+      lines.clear();
+      const std::string text = ReadFile(recorded_);
+      size_t start = 0;
+      for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        lines.push_back(text.substr(start, nl - start));
+      }
+      if (lines.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return lines;
+  }
+
+  qs::testing::TempDir dir_;
+  std::string program_;
+  fs::path root_, home_, data_, config_, recorded_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(HostAccessTest, DeleteFileBelowAnExportFolderMovesItToTheTrash) {
+  Host host(program_, env_);
+  ASSERT_TRUE(host.started());
+  Create(host, "a");
+  const fs::path exported = root_ / "export";
+  WriteFile(exported / "sub" / "doc.txt", "document");
+  WriteFile(exported / "folder" / "inner.txt", "inner");
+  WriteFile(root_ / "outside.txt", "outside");
+
+  EXPECT_EQ(host.Ask(R"({"op":"dialogs","answers":[{"folder":)" + Quote(exported.string()) +
+                     "}]}"),
+            "null");
+  EXPECT_EQ(host.Call("a", "SelectExportDir"), Quote(exported.string()));
+  EXPECT_EQ(host.Call("a", "DeleteFile", "[" + Quote((exported / "sub/doc.txt").string()) + "]"),
+            "null");
+  EXPECT_EQ(host.Call("a", "DeleteFile", "[" + Quote((exported / "folder").string()) + "]"),
+            "null");
+  EXPECT_EQ(host.Call("a", "DeleteFile", "[" + Quote((exported / "../outside.txt").string()) + "]"),
+            "null");
+
+  EXPECT_FALSE(fs::exists(exported / "sub/doc.txt"));
+  EXPECT_EQ(ReadFile(data_ / "Trash/files/doc.txt"), "document");
+  const std::string info = ReadFile(data_ / "Trash/info/doc.txt.trashinfo");
+  EXPECT_NE(info.find("[Trash Info]"), std::string::npos) << info;
+  EXPECT_NE(info.find("Path=" + (exported / "sub/doc.txt").string()), std::string::npos) << info;
+  EXPECT_FALSE(fs::exists(exported / "folder"));
+  EXPECT_EQ(ReadFile(data_ / "Trash/files/folder/inner.txt"), "inner");
+  EXPECT_TRUE(fs::exists(data_ / "Trash/info/folder.trashinfo"));
+  EXPECT_EQ(ReadFile(root_ / "outside.txt"), "outside");
+}
+
+TEST_F(HostAccessTest, AScopeIsHandedOverOnceAndFinishOperationWithdrawsIt) {
+  Host host(program_, env_);
+  ASSERT_TRUE(host.started());
+  for (const char* name : {"a", "b", "c"}) Create(host, name);
+  const fs::path picked = root_ / "downloads";
+  WriteFile(picked / "f.txt", "f");
+  const std::string file_arg = "[" + Quote((picked / "f.txt").string()) + "]";
+
+  host.Ask(R"({"op":"dialogs","answers":[{"folder":)" + Quote(picked.string()) + "}]}");
+  EXPECT_EQ(host.Call("a", "SelectDownloadDir"), Quote(picked.string()));
+  const std::string id = host.Call("a", "GetOperationScope");
+  ASSERT_TRUE(std::regex_match(id, std::regex(R"("[0-9a-f]{8}-([0-9a-f]{4}-){3}[0-9a-f]{12}")")))
+      << id;
+
+  EXPECT_EQ(host.Call("b", "FileExist", file_arg), "false");
+  EXPECT_EQ(host.Call("b", "SetOperationScope", "[" + id + "]"), "null");
+  EXPECT_EQ(host.Call("b", "FileExist", file_arg), "true");
+  EXPECT_EQ(host.Call("c", "SetOperationScope", "[" + id + "]"), "null");
+  EXPECT_EQ(host.Call("c", "FileExist", file_arg), "false");
+
+  const std::string second = host.Call("b", "GetOperationScope");
+  EXPECT_EQ(host.Call("b", "FinishOperation"), "null");
+  EXPECT_EQ(host.Call("b", "FileExist", file_arg), "false");
+  EXPECT_EQ(host.Call("c", "SetOperationScope", "[" + second + "]"), "null");
+  EXPECT_EQ(host.Call("c", "FileExist", file_arg), "false");
+}
+
+TEST_F(HostAccessTest, LocateFileShowsTheNameAndGivesTheChosenFilesFolder) {
+  Host host(program_, env_);
+  ASSERT_TRUE(host.started());
+  Create(host, "a");
+  const fs::path found = root_ / "found";
+  WriteFile(found / "report (2).txt", "r");
+  host.Ask(R"({"op":"dialogs","answers":[{"files":[)" + Quote((found / "report (2).txt").string()) +
+           "]}]}");
+  EXPECT_EQ(host.Call("a", "LocateFile", R"(["a/b/report.txt"])"), Quote(found.string() + "/"));
+  const std::string shown = host.Ask(R"({"op":"shown"})");
+  EXPECT_EQ(shown, R"js([{"kind":"file","title":"Locate File (report.txt)","start":"a/b/"}])js");
+}
+
+TEST_F(HostAccessTest, OpenBlocksAProgramAndLaunchesTheAssociatedApplication) {
+  Host host(program_, env_);
+  ASSERT_TRUE(host.started());
+  Create(host, "a");
+  ASSERT_EQ(host.Call("a", "CheckWorkDir"), "true");
+  const fs::path work = data_ / "Quillstone/WebWorkDir/DS";
+  ASSERT_TRUE(fs::is_directory(work));
+  fs::copy_file("/bin/true", work / "report.txt");
+  WriteFile(work / "notes.txt", "plain notes\n");
+  WriteFile(work / "data.qsftdata", std::string("\x01\x02\x03\x00\xff\xfe\x00\x10", 8));
+
+  // A program named like a document: refused with 313 and the error icon, nothing launched.
+  EXPECT_EQ(host.Call("a", "Open", "[" + Quote((work / "report.txt").string()) + "]"), "null");
+  EXPECT_EQ(host.Ask(R"({"op":"shown"})"),
+            R"([{"kind":"message","title":"Quillstone Web Client","text":"An attempt to open or )"
+            R"(execute potentially harmful file was blocked.","icon":"error","buttons":"ok"}])");
+
+  // A text file: the associated application gets it.
+  EXPECT_EQ(host.Call("a", "Open", "[" + Quote((work / "notes.txt").string()) + "]"), "null");
+  EXPECT_EQ(Recorded(1), std::vector<std::string>{(work / "notes.txt").string()});
+  EXPECT_EQ(host.Ask(R"({"op":"shown"})"), "[]");
+
+  // No associated application: the user chooses one, and it gets the file.
+  host.Ask(R"({"op":"dialogs","answers":[{"app":"recorder.desktop"}]})");
+  EXPECT_EQ(host.Call("a", "Open", "[" + Quote((work / "data.qsftdata").string()) + "]"), "null");
+  EXPECT_EQ(host.Ask(R"({"op":"shown"})"),
+            R"([{"kind":"app","text":)" + Quote((work / "data.qsftdata").string()) +
+                R"(,"type":"application/octet-stream"}])");
+  const std::vector<std::string> expected = {(work / "notes.txt").string(),
+                                             (work / "data.qsftdata").string()};
+  EXPECT_EQ(Recorded(2), expected);  // the program above was never launched
+}
+
+}  // namespace
