@@ -18,5 +18,8 @@ struct Command {
 int VersionMain(std::span<char*> args);
 int HostMain(std::span<char*> args);
 int RegMain(std::span<char*> args);
+int DownloadMain(std::span<char*> args);
+int UploadMain(std::span<char*> args);
+int WorkdirMain(std::span<char*> args);
 
 }  // namespace qs::app

@@ -13,6 +13,9 @@ constexpr Command kCommands[] = {
     {"version", "print the version", qs::app::VersionMain},
     {"host", "drive controls through their method table, JSON Lines on stdin/stdout", qs::app::HostMain},
     {"reg", "read and change the settings store: import, export, query, set, delete", qs::app::RegMain},
+    {"download", "download a document from the server into a file, with progress", qs::app::DownloadMain},
+    {"upload", "upload a file to the server in chunks, with progress", qs::app::UploadMain},
+    {"workdir", "print (choose, change or check) the working directory of a datasource and user", qs::app::WorkdirMain},
 };
 
 void PrintUsage(std::FILE* out) {

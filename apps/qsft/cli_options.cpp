@@ -1,0 +1,84 @@
+#include "qsft/cli_options.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+
+namespace qs::app {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+
+struct sigaction g_old_int;
+struct sigaction g_old_term;
+
+}  // namespace
+
+bool IsHelpOption(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i,
+                                           std::string_view name, std::string& error) {
+  const std::string_view arg = args[i];
+  if (arg == name) {
+    if (i + 1 >= args.size()) {
+      error = std::string(name) + " needs a value";
+      return std::nullopt;
+    }
+    i += 2;
+    return std::string(args[i - 1]);
+  }
+  if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
+    ++i;
+    return std::string(arg.substr(name.size() + 1));
+  }
+  return std::nullopt;
+}
+
+std::optional<uint32_t> ParseChunkSize(std::string_view text) {
+  uint64_t factor = 1;
+  if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) factor = 1024;
+  if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) factor = 1024 * 1024;
+  if (factor != 1) text.remove_suffix(1);
+  uint64_t number = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (number == 0 || number > UINT32_MAX / factor) return std::nullopt;
+  return static_cast<uint32_t>(number * factor);
+}
+
+ProgressStyle ProgressStyleFor(bool quiet) {
+  if (quiet) return ProgressStyle::kQuiet;
+  return ::isatty(STDOUT_FILENO) ? ProgressStyle::kBar : ProgressStyle::kLines;
+}
+
+int TerminalWidth() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+InterruptCatcher::InterruptCatcher() {
+  g_interrupted.store(false);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, &g_old_int);
+  ::sigaction(SIGTERM, &action, &g_old_term);
+}
+
+InterruptCatcher::~InterruptCatcher() {
+  ::sigaction(SIGINT, &g_old_int, nullptr);
+  ::sigaction(SIGTERM, &g_old_term, nullptr);
+}
+
+const std::atomic<bool>& InterruptCatcher::flag() const { return g_interrupted; }
+
+}  // namespace qs::app

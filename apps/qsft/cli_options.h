@@ -1,0 +1,43 @@
+// Small pieces the command-line transfers share: options, the terminal, interrupts.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "qsft/progress.h"
+
+namespace qs::app {
+
+bool IsHelpOption(std::string_view arg);
+
+// Reads "--name VALUE" or "--name=VALUE" at args[i], moving i past what it used. Nothing when
+// args[i] is another option; `error` says what is wrong when it is this one without a value.
+std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i,
+                                           std::string_view name, std::string& error);
+
+// A chunk size: a decimal number of bytes, optionally followed by K or M (times 1024 or
+// 1024 * 1024), from 1 to 4294967295 in all.
+std::optional<uint32_t> ParseChunkSize(std::string_view text);
+
+// The bar on a terminal, plain lines otherwise, nothing when quiet.
+ProgressStyle ProgressStyleFor(bool quiet);
+// Columns of the terminal on standard output, 80 when unknown.
+int TerminalWidth();
+
+// While alive, SIGINT and SIGTERM set the flag instead of ending the process, so that the
+// command can cancel its transfer and wait for the control to clean up. One at a time.
+class InterruptCatcher {
+ public:
+  InterruptCatcher();
+  ~InterruptCatcher();
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+  const std::atomic<bool>& flag() const;
+};
+
+}  // namespace qs::app

@@ -1,0 +1,113 @@
+// `qsft download URL PATH`: one download through the control, with progress.
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "platform/text.h"
+#include "qsft/cli_control.h"
+#include "qsft/cli_options.h"
+#include "qsft/commands.h"
+#include "qsft/progress.h"
+#include "qsft/transfer_watch.h"
+
+namespace qs::app {
+
+namespace {
+
+constexpr const char kDownloadHelp[] =
+    "usage: qsft download URL PATH [--page PAGE] [--quiet]\n"
+    "\n"
+    "Downloads URL into the file PATH through the file-transfer control, exactly as a page\n"
+    "of the web client would: the data arrives in PATH.!incomplete, a broken connection is\n"
+    "resumed, and PATH is replaced only by the complete file.\n"
+    "\n"
+    "  URL          the document's address, e.g. http://127.0.0.1:8080/download?file=report.pdf\n"
+    "  PATH         the file to write; its directory counts as chosen by you in a folder\n"
+    "               picker, and is created when missing\n"
+    "  --page PAGE  the address of the page the control acts for (default: the origin of\n"
+    "               URL, e.g. http://127.0.0.1:8080/); URL must be on the page's host and port\n"
+    "  --quiet      no progress display\n"
+    "\n"
+    "Progress: a bar on a terminal, a plain line every few seconds otherwise. Ctrl-C cancels\n"
+    "the download and removes what was written.\n"
+    "\n"
+    "exit status: 0 downloaded, 1 failed (the reason on standard error), 2 wrong arguments,\n"
+    "130 cancelled\n";
+
+int Usage(const std::string& error) {
+  std::cerr << "qsft download: " << error << "\n\n" << kDownloadHelp;
+  return kExitUsage;
+}
+
+}  // namespace
+
+int DownloadMain(std::span<char*> args) {
+  std::string page;
+  bool quiet = false;
+  std::vector<std::string> operands;
+  for (size_t i = 1; i < args.size();) {
+    const std::string_view arg = args[i];
+    std::string error;
+    if (IsHelpOption(arg)) {
+      std::cout << kDownloadHelp;
+      return kExitOk;
+    }
+    if (auto value = TakeOptionValue(args, i, "--page", error)) {
+      page = *value;
+      continue;
+    }
+    if (!error.empty()) return Usage(error);
+    if (arg == "--quiet" || arg == "-q") {
+      quiet = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + std::string(arg));
+    } else {
+      operands.emplace_back(arg);
+    }
+    ++i;
+  }
+  if (operands.size() != 2) return Usage("needs URL and PATH");
+  const std::string& url = operands[0];
+  if (page.empty()) {
+    const auto origin = OriginOf(url);
+    if (!origin) return Usage("URL is not absolute; give --page for a relative one");
+    page = *origin;
+  }
+  std::error_code ec;
+  if (operands[1].back() == '/' || std::filesystem::is_directory(operands[1], ec)) {
+    return Usage(operands[1] + " is a directory; name the file to write");
+  }
+  const std::filesystem::path target = std::filesystem::absolute(operands[1]).lexically_normal();
+  const std::filesystem::path directory = target.parent_path();
+
+  CliControl control(FromUtf8(page));
+  control.dialogs().Queue(platform::scripted::Folder{FromUtf8(directory.string())});
+  const InvokeResult picked = control.Call(u"SelectDownloadDir");
+  if (!picked.ok() || picked.value.as_string().empty()) {
+    std::cerr << "qsft download: the control did not take " << directory.string()
+              << " as download directory\n";
+    return kExitFailed;
+  }
+
+  InterruptCatcher interrupts;
+  const InvokeResult started =
+      control.Call(u"StartFileDownload", {Variant::String(FromUtf8(url)),
+                                          Variant::String(FromUtf8(target.string()))});
+  ProgressDisplay display(std::cout, ProgressStyleFor(quiet), target.filename().string(),
+                          std::nullopt, [] { return std::chrono::steady_clock::now(); },
+                          TerminalWidth());
+  const TransferOutcome outcome =
+      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag()});
+  const int code = ExitCodeFor(outcome, "download", std::cerr);
+  if (code == kExitOk && !quiet) {
+    if (std::filesystem::exists(target, ec)) {
+      std::cout << "saved " << target.string() << " (" << outcome.last.bytes << " bytes)\n";
+    } else {
+      std::cout << "the server had nothing to send; " << target.string() << " not written\n";
+    }
+  }
+  return code;
+}
+
+}  // namespace qs::app

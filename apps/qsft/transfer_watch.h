@@ -1,0 +1,56 @@
+// Following the control's current transfer from a command: poll GetTransferStatus, feed the
+// display, cancel through CancelTransfer when asked, and turn the end into an exit code.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/variant.h"
+#include "qsft/cli_control.h"
+#include "qsft/progress.h"
+
+namespace qs::app {
+
+// The control's status text: state, bytes and text, split at the first two "|" only (the text
+// may hold more of them, and line breaks).
+struct TransferStatus {
+  int32_t state = 0;
+  uint64_t bytes = 0;
+  std::u16string text;
+};
+std::optional<TransferStatus> ParseTransferStatus(std::u16string_view status);
+
+// States of the status text that mean the transfer has ended.
+inline constexpr int32_t kStateDone = 10;
+inline constexpr int32_t kStateFailed = -1;
+
+enum class TransferEnd { kDone, kFailed, kCancelled };
+
+struct TransferOutcome {
+  TransferEnd end = TransferEnd::kFailed;
+  TransferStatus last;   // the last status read
+  std::string message;   // for kFailed: why, in one line
+};
+
+struct WatchOptions {
+  std::chrono::milliseconds poll_interval{100};
+  // When it turns true the transfer is cancelled and followed to its end.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+// Follows the transfer that `start_result` (the value of StartFileDownload or StartFileUpload)
+// announced until it has ended. A start that returned a message or false is a failure with no
+// polling. A cancelled transfer ends in the control's Done state; it counts as kCancelled here
+// because this command asked for the cancel.
+TransferOutcome WatchTransfer(CliControl& control, const InvokeResult& start_result,
+                              ProgressDisplay& display, const WatchOptions& options);
+
+// 0, 1 or 130; a failure's message goes to `err` behind "qsft COMMAND: ".
+int ExitCodeFor(const TransferOutcome& outcome, std::string_view command, std::ostream& err);
+
+}  // namespace qs::app
