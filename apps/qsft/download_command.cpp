@@ -98,7 +98,7 @@ int DownloadMain(std::span<char*> args) {
                           std::nullopt, [] { return std::chrono::steady_clock::now(); },
                           TerminalWidth());
   const TransferOutcome outcome =
-      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag()});
+      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
   const int code = ExitCodeFor(outcome, "download", std::cerr);
   if (code == kExitOk && !quiet) {
     if (std::filesystem::exists(target, ec)) {

@@ -102,6 +102,13 @@ void ProgressDisplay::Update(uint64_t bytes) {
 
 void ProgressDisplay::SetNote(std::string note) { note_ = std::move(note); }
 
+void ProgressDisplay::BreakLine() {
+  if (style_ != ProgressStyle::kBar || drawn_width_ == 0) return;
+  out_ << '\n';
+  out_.flush();
+  drawn_width_ = 0;
+}
+
 void ProgressDisplay::Finish(std::string_view outcome) {
   if (finished_) return;
   finished_ = true;
@@ -109,14 +116,14 @@ void ProgressDisplay::Finish(std::string_view outcome) {
     case ProgressStyle::kQuiet:
       return;
     case ProgressStyle::kBar: {
-      const std::string text = BarText() + "  " + std::string(outcome);
+      const std::string text = FinalText() + ", " + std::string(outcome);
       out_ << '\r' << text;
       if (text.size() < drawn_width_) out_ << std::string(drawn_width_ - text.size(), ' ');
       out_ << '\n';
       break;
     }
     case ProgressStyle::kLines:
-      out_ << LineText() << ", " << outcome << '\n';
+      out_ << FinalText() << ", " << outcome << '\n';
       break;
   }
   out_.flush();
@@ -150,7 +157,7 @@ std::string ProgressDisplay::Summary(bool with_bar, int bar_room) const {
     pace = note_;
   } else if (const auto rate = Rate()) {
     pace = FormatBytes(static_cast<uint64_t>(*rate)) + "/s";
-    if (total_ && *rate > 0 && bytes_ <= *total_) {
+    if (total_ && *rate > 0 && bytes_ < *total_) {
       const double seconds = std::ceil(static_cast<double>(*total_ - bytes_) / *rate);
       left = FormatDuration(std::chrono::seconds(static_cast<long long>(seconds))) + " left";
     }
@@ -161,7 +168,7 @@ std::string ProgressDisplay::Summary(bool with_bar, int bar_room) const {
     text += " [" + std::string(static_cast<size_t>(filled), '#') +
             std::string(static_cast<size_t>(bar_room - filled), '.') + "]";
   }
-  if (with_bar && !percent.empty()) text += " " + percent;
+  if (!percent.empty()) text += " " + percent;
   text += "  " + amount;
   if (!pace.empty()) text += "  " + pace;
   if (!left.empty()) text += "  " + left;
@@ -178,6 +185,17 @@ std::string ProgressDisplay::BarText() const {
   return Summary(true, room);
 }
 
+std::string ProgressDisplay::FinalText() const {
+  const auto elapsed = clock_() - started_;
+  std::string text = label_ + ": " + FormatBytes(bytes_) + " in " +
+                     FormatDuration(std::chrono::duration_cast<std::chrono::seconds>(elapsed));
+  if (elapsed >= kMinRateSpan) {
+    const double rate = static_cast<double>(bytes_) / duration<double>(elapsed).count();
+    text += " (" + FormatBytes(static_cast<uint64_t>(rate)) + "/s)";
+  }
+  return text;
+}
+
 std::string ProgressDisplay::LineText() const {
   std::string text = label_ + ": " + FormatBytes(bytes_);
   if (total_) {
@@ -190,7 +208,7 @@ std::string ProgressDisplay::LineText() const {
     text += ", " + note_;
   } else if (const auto rate = Rate()) {
     text += ", " + FormatBytes(static_cast<uint64_t>(*rate)) + "/s";
-    if (total_ && *rate > 0 && bytes_ <= *total_) {
+    if (total_ && *rate > 0 && bytes_ < *total_) {
       const double seconds = std::ceil(static_cast<double>(*total_ - bytes_) / *rate);
       text += ", " + FormatDuration(std::chrono::seconds(static_cast<long long>(seconds))) + " left";
     }

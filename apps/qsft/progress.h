@@ -42,12 +42,17 @@ class ProgressDisplay {
   void Update(uint64_t bytes);
   // A note shown instead of the rate from now on ("cancelling").
   void SetNote(std::string note);
+  // Ends the bar's line, if one is drawn, so that another message can be written below it;
+  // the next update draws the bar anew.
+  void BreakLine();
   // Writes the last state and ends the line; `outcome` closes it ("done", "failed").
   void Finish(std::string_view outcome);
 
   // What the bar or a plain line says at this moment (without "\r" or line end).
   std::string BarText() const;
   std::string LineText() const;
+  // The closing summary: bytes, time taken and average rate.
+  std::string FinalText() const;
 
  private:
   struct Sample {

@@ -68,6 +68,10 @@ TransferOutcome WatchTransfer(CliControl& control, const InvokeResult& start_res
       control.Call(u"CancelTransfer", {ticket});
       cancel_sent = true;
       display.SetNote("cancelling");
+      if (options.notices != nullptr) {
+        display.BreakLine();
+        *options.notices << "qsft: cancelling; waiting for the transfer to stop" << std::endl;
+      }
     }
     const InvokeResult polled = control.Call(u"GetTransferStatus", {ticket});
     if (!polled.ok()) return Failed(DescribeFailure(polled));

@@ -41,6 +41,8 @@ struct WatchOptions {
   std::chrono::milliseconds poll_interval{100};
   // When it turns true the transfer is cancelled and followed to its end.
   const std::atomic<bool>* cancel = nullptr;
+  // Where the command says that it is cancelling and waiting; null: nowhere.
+  std::ostream* notices = nullptr;
 };
 
 // Follows the transfer that `start_result` (the value of StartFileDownload or StartFileUpload)

@@ -109,7 +109,7 @@ int UploadMain(std::span<char*> args) {
   ProgressDisplay display(std::cout, ProgressStyleFor(quiet), file.filename().string(), total,
                           [] { return std::chrono::steady_clock::now(); }, TerminalWidth());
   const TransferOutcome outcome =
-      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag()});
+      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
   const int code = ExitCodeFor(outcome, "upload", std::cerr);
   // The server's answer to the last chunk is what the command produced, quiet or not.
   if (code == kExitOk) std::cout << "server answered: " << ToUtf8(outcome.last.text) << '\n';
