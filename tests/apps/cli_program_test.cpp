@@ -1,0 +1,354 @@
+// The transfer and working-directory commands run as a person runs them: the built qsft
+// against a development server on 127.0.0.1, judged by exit code, output and the files left.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "devserver/fault.h"
+#include "devserver/server.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using qs::testing::ReadFile;
+using qs::testing::TempDir;
+using qs::testing::WriteFile;
+
+// Generous bound so that a command that hangs ends the test instead of hanging it.
+constexpr int kOutputBoundMs = 120000;
+
+std::string QsftProgram() {
+  const char* dir = std::getenv("QSFT_BIN_DIR");
+  return dir ? std::string(dir) + "/qsft" : std::string();
+}
+
+// One run of qsft with its standard output and error captured.
+class QsftRun {
+ public:
+  QsftRun(const std::vector<std::string>& args, const std::vector<std::string>& env_overrides) {
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<std::string> arg_store = args;
+    std::vector<char*> argv;
+    for (auto& a : arg_store) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_store = env_overrides;
+    for (char** e = environ; *e != nullptr; ++e) env_store.emplace_back(*e);  // overrides first win
+    std::vector<char*> envp;
+    for (auto& e : env_store) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    out_fd_ = out[0];
+    err_fd_ = err[0];
+  }
+  ~QsftRun() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);  // only when the test gave up on it
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_fd_ >= 0) close(out_fd_);
+    if (err_fd_ >= 0) close(err_fd_);
+  }
+  QsftRun(const QsftRun&) = delete;
+  QsftRun& operator=(const QsftRun&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  void Signal(int sig) { kill(pid_, sig); }
+
+  // Reads until standard error holds `text`; false when the program ended or went silent.
+  bool WaitForError(const std::string& text) {
+    while (err_.find(text) == std::string::npos) {
+      if (!ReadSome()) return false;
+    }
+    return true;
+  }
+
+  // Reads everything to the end and returns the exit code (-1: not a normal exit).
+  int Finish() {
+    while (ReadSome()) {
+    }
+    int status = 0;
+    const pid_t pid = pid_;
+    pid_ = -1;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  // One read from whichever stream has data; false when both are closed or nothing came.
+  bool ReadSome() {
+    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    if (out_fd_ < 0 && err_fd_ < 0) return false;
+    if (poll(fds, 2, kOutputBoundMs) <= 0) return false;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].revents == 0) continue;
+      int& fd = k == 0 ? out_fd_ : err_fd_;
+      char buf[4096];
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(fd);
+        fd = -1;
+      } else {
+        (k == 0 ? out_ : err_).append(buf, static_cast<size_t>(n));
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::string out_;
+  std::string err_;
+};
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(gen());
+  return bytes;
+}
+
+class CliProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = QsftProgram();
+    if (program_.empty()) GTEST_SKIP() << "QSFT_BIN_DIR is not set (CTest sets it)";
+    ASSERT_TRUE(fs::exists(program_)) << program_;
+    server_ = std::make_unique<qs::devserver::Server>(
+        qs::devserver::Options{root_.path(), 0, nullptr});
+    ASSERT_TRUE(server_->Start());
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+
+  void AddFault(const std::string& text) {
+    std::string error;
+    auto fault = qs::devserver::ParseFaultDescription(text, &error);
+    ASSERT_TRUE(fault) << error;
+    server_->AddFault(*std::move(fault));
+  }
+
+  // The settings store and the user's data folders live in this test's directory, never in
+  // the real ones.
+  std::unique_ptr<QsftRun> Start(std::vector<std::string> args) {
+    args.insert(args.begin(), program_);
+    return std::make_unique<QsftRun>(
+        args, std::vector<std::string>{"XDG_CONFIG_HOME=" + (home_ / "config").string(),
+                                       "XDG_DATA_HOME=" + (home_ / "data").string(),
+                                       "HOME=" + home_.path().string()});
+  }
+
+  std::string Url(const std::string& file) const {
+    return server_->base_url() + "/download?file=" + file;
+  }
+
+  std::string program_;
+  TempDir root_;
+  TempDir target_;
+  TempDir home_;
+  std::unique_ptr<qs::devserver::Server> server_;
+};
+
+TEST_F(CliProgramTest, DownloadResumesTwoBreaksAndWritesTheExactBytes) {
+  const std::string content = RandomBytes(3 * 1024 * 1024 + 17, 7);
+  WriteFile(root_ / "doc.bin", content);
+  AddFault("break-after=1000000,times=1,path=/download");
+  AddFault("break-after=700000,times=1,path=/download,query=resumeAt=");
+  const fs::path target = target_ / "new" / "doc.bin";
+  auto run = Start({"download", Url("doc.bin"), target.string()});
+  ASSERT_TRUE(run->started());
+  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_TRUE(ReadFile(target) == content) << "bytes differ";
+  EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
+  // Not a terminal: plain lines, then the closing line and where the file went.
+  EXPECT_NE(run->out().find("doc.bin: "), std::string::npos) << run->out();
+  EXPECT_NE(run->out().find(", done\n"), std::string::npos) << run->out();
+  EXPECT_NE(run->out().find("saved " + target.string() + " (3145745 bytes)"), std::string::npos)
+      << run->out();
+  EXPECT_EQ(run->err(), "");
+  int resumed = 0;
+  for (const auto& request : server_->requests()) {
+    resumed += request.target.find("resumeAt=") != std::string::npos;
+  }
+  EXPECT_EQ(resumed, 2);
+}
+
+TEST_F(CliProgramTest, QuietDownloadWritesNothing) {
+  WriteFile(root_ / "a.txt", "content of a");
+  auto run = Start({"download", "--quiet", Url("a.txt"), (target_ / "a.txt").string()});
+  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->out(), "");
+  EXPECT_EQ(ReadFile(target_ / "a.txt"), "content of a");
+}
+
+TEST_F(CliProgramTest, FailedDownloadExitsOneWithTheStatusTextAndLeavesNothing) {
+  auto run = Start({"download", Url("missing.bin"), (target_ / "missing.bin").string()});
+  EXPECT_EQ(run->Finish(), 1);
+  EXPECT_EQ(run->err(), "qsft download: TransferError\n");
+  EXPECT_TRUE(fs::is_empty(target_.path()));
+}
+
+TEST_F(CliProgramTest, DownloadFromAnotherHostThanThePageIsRefusedByTheControl) {
+  WriteFile(root_ / "a.txt", "a");
+  auto run = Start({"download", "--page", "http://dms.example.test/app/", Url("a.txt"),
+                    (target_ / "a.txt").string()});
+  EXPECT_EQ(run->Finish(), 1);
+  EXPECT_EQ(run->err().rfind("qsft download: ", 0), 0u) << run->err();
+  EXPECT_GT(run->err().size(), std::string("qsft download: \n").size());
+  EXPECT_TRUE(server_->requests().empty());
+  EXPECT_TRUE(fs::is_empty(target_.path()));
+}
+
+TEST_F(CliProgramTest, InterruptCancelsLeavesNoTemporaryFileAndExits130) {
+  WriteFile(root_ / "big.bin", RandomBytes(2 * 1024 * 1024, 3));
+  WriteFile(target_ / "big.bin", "older version");
+  // The server holds still after the first 64 KiB until the test lets it go on, so the
+  // interrupt certainly arrives mid-body.
+  AddFault("stall=65536,path=/download");
+  const fs::path target = target_ / "big.bin";
+  auto run = Start({"download", Url("big.bin"), target.string()});
+  ASSERT_TRUE(run->started());
+  while (server_->StallsInProgress() == 0) usleep(10000);
+  ASSERT_TRUE(fs::exists(target.string() + ".!incomplete"));
+  run->Signal(SIGINT);
+  ASSERT_TRUE(run->WaitForError("cancelling")) << run->err();
+  server_->ReleaseStalls();  // the control notices the cancel after its next block
+  EXPECT_EQ(run->Finish(), 130) << run->err();
+  EXPECT_NE(run->err().find("qsft download: cancelled\n"), std::string::npos) << run->err();
+  EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
+  EXPECT_EQ(ReadFile(target), "older version");
+}
+
+TEST_F(CliProgramTest, UploadSendsChunksAndPrintsTheCheckInAnswer) {
+  const std::string content = RandomBytes(300000, 11);
+  const fs::path file = target_ / "report.bin";
+  WriteFile(file, content);
+  auto run = Start({"upload", file.string(), server_->base_url() + "/upload", "--chunk-size",
+                    "100K", "--first"});
+  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_NE(run->out().find("report.bin: "), std::string::npos) << run->out();
+  EXPECT_NE(run->out().find("server answered: OK 300000\n"), std::string::npos) << run->out();
+  std::vector<std::string> queries;
+  for (const auto& request : server_->requests()) {
+    queries.push_back(request.target.substr(request.target.find('?') + 1));
+  }
+  ASSERT_EQ(queries.size(), 3u);
+  EXPECT_EQ(queries[0].rfind("chunkIdx=1&offset=0&start=true", 0), 0u) << queries[0];
+  EXPECT_EQ(queries[1].rfind("chunkIdx=2&offset=102400", 0), 0u) << queries[1];
+  EXPECT_NE(queries[2].find("checkin="), std::string::npos) << queries[2];
+  EXPECT_TRUE(ReadFile(root_ / "report.bin") == content);
+}
+
+TEST_F(CliProgramTest, UploadOfAMissingFileFailsWithThePlatformText) {
+  auto run = Start({"upload", (target_ / "nothing.bin").string(),
+                    server_->base_url() + "/upload"});
+  EXPECT_EQ(run->Finish(), 1);
+  EXPECT_EQ(run->err().rfind("qsft upload: ", 0), 0u) << run->err();
+}
+
+TEST_F(CliProgramTest, WorkdirCreatesTheDefaultInItsSafeLocationAndChecksIt) {
+  const std::vector<std::string> pair = {"--datasource", "Archive", "--user", "corp/jdoe",
+                                         "--page", "https://dms.example.test/app/"};
+  std::vector<std::string> args = {"workdir"};
+  args.insert(args.end(), pair.begin(), pair.end());
+  auto choose = Start(args);
+  EXPECT_EQ(choose->Finish(), 0) << choose->err();
+  const fs::path expected = home_ / "data" / "Quillstone" / "WebWorkDir" / "Archive" / "corp_jdoe";
+  EXPECT_EQ(choose->out(), expected.string() + "\n");
+  EXPECT_TRUE(fs::is_directory(expected));
+
+  args.push_back("--check");
+  auto check = Start(args);
+  EXPECT_EQ(check->Finish(), 0) << check->err();
+  EXPECT_EQ(check->out(), expected.string() + "\n");
+}
+
+TEST_F(CliProgramTest, WorkdirChangeTakesTheNamedFolderAndFailsWithoutOne) {
+  const std::vector<std::string> base = {"workdir", "--change", "--datasource", "DS", "--user",
+                                         "u", "--page", "http://h.test/"};
+  auto without = Start(base);
+  EXPECT_EQ(without->Finish(), 1);
+  EXPECT_NE(without->err().find("--dir"), std::string::npos) << without->err();
+  EXPECT_EQ(without->out(), "");
+
+  std::vector<std::string> args = base;
+  args.push_back("--dir=" + target_.path().string());
+  auto with = Start(args);
+  EXPECT_EQ(with->Finish(), 0) << with->err();
+  EXPECT_EQ(with->out(), target_.path().string() + "\n");
+}
+
+struct ArgumentCase {
+  std::vector<std::string> args;
+  std::string in_error;
+};
+
+TEST_F(CliProgramTest, WrongArgumentsExitTwoWithUsage) {
+  const std::vector<ArgumentCase> cases = {
+      {{"download"}, "needs URL and PATH"},
+      {{"download", "http://h.test/d?file=a"}, "needs URL and PATH"},
+      {{"download", "d?file=a", "/tmp/x"}, "--page"},
+      {{"download", "--page"}, "--page needs a value"},
+      {{"download", "--speed", "http://h.test/d?file=a", "/tmp/x"}, "unknown option --speed"},
+      {{"download", "http://h.test/d?file=a", "/tmp/"}, "is a directory"},
+      {{"upload", "/tmp/x"}, "needs FILE and URL"},
+      {{"upload", "/tmp/x", "http://h.test/u", "--chunk-size", "0"}, "--chunk-size"},
+      {{"upload", "/tmp/x", "http://h.test/u", "--chunk-size", "5G"}, "--chunk-size"},
+      {{"workdir", "--user", "u", "--page", "http://h.test/"}, "needs --datasource"},
+      {{"workdir", "--datasource", "d", "--page", "http://h.test/"}, "needs --user"},
+      {{"workdir", "--datasource", "d", "--user", "u"}, "needs --page"},
+      {{"workdir", "--change", "--check"}, "exclude each other"},
+  };
+  for (const auto& c : cases) {
+    auto run = Start(c.args);
+    EXPECT_EQ(run->Finish(), 2) << c.args[0] << " " << c.in_error;
+    EXPECT_NE(run->err().find(c.in_error), std::string::npos) << run->err();
+    EXPECT_NE(run->err().find("usage: qsft " + c.args[0]), std::string::npos) << run->err();
+    EXPECT_EQ(run->out(), "");
+  }
+  EXPECT_TRUE(server_->requests().empty());
+}
+
+TEST_F(CliProgramTest, HelpForEveryCommandGoesToStandardOutput) {
+  auto top = Start({"--help"});
+  EXPECT_EQ(top->Finish(), 0);
+  for (const std::string command : {"download", "upload", "workdir"}) {
+    EXPECT_NE(top->out().find("  " + command + " "), std::string::npos) << top->out();
+    auto help = Start({command, "--help"});
+    EXPECT_EQ(help->Finish(), 0);
+    EXPECT_EQ(help->out().rfind("usage: qsft " + command, 0), 0u) << help->out();
+    EXPECT_NE(help->out().find("exit status"), std::string::npos);
+    EXPECT_EQ(help->err(), "");
+  }
+}
+
+}  // namespace
