@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/text.h"
 #include "support/temp_dir.h"
@@ -228,6 +230,36 @@ TEST(ScopeHandOver, IdentifiersAreFresh) {
   for (int i = 0; i < 100; ++i) seen.insert(PublishOperationScope(a, published));
   EXPECT_EQ(seen.size(), 100u);
   ReleasePublishedScope(published);
+}
+
+// Controls on several threads share the registries; each keeps its own guard.
+TEST(ScopeHandOver, ControlsOnSeveralThreadsShareTheRegistries) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 50;
+  std::vector<std::u16string> ids(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &ids] {
+      AccessGuard mine([] { return std::u16string(); });
+      std::u16string published;
+      const std::u16string dir = u"/var/tmp/qsft-threads/" + FromAscii(std::to_string(t));
+      for (int i = 0; i < kRounds; ++i) {
+        mine.SetScopeDir(dir, scope::kLocatedDir);
+        const std::u16string id = PublishOperationScope(mine, published);
+        AccessGuard other([] { return std::u16string(); });
+        AdoptOperationScope(other, id);
+        EXPECT_EQ(other.scope().dir, dir);
+        EXPECT_TRUE(scope_registry::IsLocatedDir(dir + u"/"));
+      }
+      ids[t] = PublishOperationScope(mine, published);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    AccessGuard adopter([] { return std::u16string(); });
+    AdoptOperationScope(adopter, ids[t]);
+    EXPECT_EQ(adopter.scope().kind, scope::kLocatedDir);
+  }
 }
 
 // Restores the current directory at the end of a test that moved it.
