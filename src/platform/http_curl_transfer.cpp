@@ -283,6 +283,12 @@ void Transfer::Finish(int curl_code) {
   outcome.abort = abort_;
   outcome.error_text = std::string_view(error_text_.data());
   result_ = MapCurlOutcome(outcome);
+  // curl ends an exchange whose head was cut off by the connection's close (no blank line, no
+  // body byte) as a success. Such an answer is broken, never one to act on: read as a 200 with
+  // an empty body it would replace a download's target with an empty file.
+  if (result_ == ErrorCode::kSuccess && !head_final_ && !block_ended_) {
+    result_ = ErrorCode::kInternetConnectionAborted;
+  }
   // A transfer that ended cleanly makes its last head the final one, whatever its status.
   if (result_ == ErrorCode::kSuccess) head_final_ = true;
 }
