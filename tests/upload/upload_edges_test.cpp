@@ -69,6 +69,32 @@ TEST_F(UploadTest, ACancelTakesEffectBeforeTheNextBlock) {
   EXPECT_FALSE(std::filesystem::exists(root_ / "c.bin"));
 }
 
+// A 202 may only name a path on the same server: anything else would change where the upload
+// goes, so the follow-up is never sent.
+TEST_F(UploadTest, AskAgainNamingAnotherServerIsNotFollowed) {
+  server_->AddFault(devserver::Fault::AskAgain("http://elsewhere.example/x"));
+  auto upload = Make(Url("/up"), Local("e.bin", Pattern(10)), 4096);
+  EXPECT_EQ(upload->RunHere(), TransferState::kFailed);
+  EXPECT_EQ(upload->GetErrorText(), FormatErrorText(12005));
+  EXPECT_EQ(Targets().size(), 1u);
+}
+
+// Closing the session (the control goes away) ends a running upload with the cancelled text.
+TEST_F(UploadTest, ClosingTheSessionEndsTheUpload) {
+  server_->AddFault(devserver::Fault::StallBeforeHead().Query("chunkIdx=1&"));
+  auto upload = Make(Url("/up"), Local("s.bin", Pattern(10000)), 4096);
+  std::thread worker([&] { upload->RunHere(); });
+  for (int i = 0; i < 10000 && server_->StallsInProgress() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(server_->StallsInProgress(), 1u);
+  session_.Close();
+  worker.join();
+  server_->ReleaseStalls();
+  EXPECT_EQ(upload->state(), TransferState::kFailed);
+  EXPECT_EQ(upload->GetErrorText(), FormatErrorText(12017));
+}
+
 TEST_F(UploadTest, ACancelBeforeTheFirstBlockSendsNothing) {
   auto upload = Make(Url("/up"), Local("n.bin", Pattern(100)), 4096);
   upload->RequestCancel();
