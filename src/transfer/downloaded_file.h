@@ -35,8 +35,6 @@ namespace platform {
 class HttpRequest;
 }  // namespace platform
 
-// The literal text of every protocol failure (an unexpected status, a missing or wrong header).
-inline constexpr std::u16string_view kTransferErrorText = u"TransferError";
 // Appended to a target's name while its download is under way.
 inline constexpr std::u16string_view kIncompleteSuffix = u".!incomplete";
 // Appended once to the URL after the client rejected a response head (12153).

@@ -19,10 +19,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "transfer/transfer_state.h"
 
 namespace qs {
+
+// The literal text of every protocol failure (an unexpected status, a missing or wrong header),
+// as pages have always read it.
+inline constexpr std::u16string_view kTransferErrorText = u"TransferError";
 
 namespace platform {
 class HttpSession;

@@ -191,7 +191,12 @@ bool UploadedFile::FinishChunk(InternetConnectionHandle& connection, bool& resen
     chunk_bytes_ = 0;
     return false;
   }
-  if (failure_text.empty()) return FailWithLastError();
+  if (failure_text.empty()) {
+    // A refusal without a body leaves no failure of ours behind: "the last error" would read
+    // "The operation completed successfully". Report it as the protocol failure it is.
+    if (platform::LastError() == 0) failure_text = kTransferErrorText;
+    else return FailWithLastError();
+  }
   SetError(std::move(failure_text));
   return false;
 }

@@ -89,11 +89,13 @@ TEST_F(UploadTest, AFailureStatusEndsTheUploadWithTheAnswerAsText) {
   EXPECT_EQ(Targets().size(), 2u);
 }
 
-TEST_F(UploadTest, AFailureWithoutBodyReportsTheLastErrorsText) {
+// Nothing failed on our side, so "the last error" would claim success: the refusal reads as
+// the protocol failure it is.
+TEST_F(UploadTest, AFailureWithoutBodyIsATransferErrorNotASuccessText) {
   server_->AddFault(devserver::Fault::Status(404, ""));
   auto upload = Make(Url("/up"), Local("f.bin", Pattern(100)), 4096);
   EXPECT_EQ(upload->RunHere(), TransferState::kFailed);
-  EXPECT_EQ(upload->GetErrorText(), FormatErrorText(0));
+  EXPECT_EQ(upload->GetErrorText(), u"TransferError");
 }
 
 TEST_F(UploadTest, AskAgainWithTheSameUriRepeatsTheRequestWithoutBody) {
