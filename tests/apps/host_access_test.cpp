@@ -159,6 +159,10 @@ class HostAccessTest : public ::testing::Test {
             "GIO_USE_VFS=local",
             "GSETTINGS_BACKEND=memory",
             "NO_AT_BRIDGE=1"};
+    // A sanitizer build's settings (suppressions, halt on error) must reach the child too.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(name)) env_.push_back(std::string(name) + "=" + value);
+    }
   }
 
   // Creates control `name` of datasource DS for user alice on the web client's page.

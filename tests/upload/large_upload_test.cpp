@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "support/peak_memory.h"
 #include "upload_fixture.h"
 
 namespace qs::testing {
@@ -18,24 +19,6 @@ constexpr uint32_t kChunk = 4 * 1024 * 1024;
 // Whatever the process held before, the upload may add this much at its peak, far below one
 // chunk's size: buffers of the client, the server and the test, not the chunk or the file.
 constexpr uint64_t kAllowedGrowthKiB = 3 * 1024;
-// AddressSanitizer keeps freed memory in quarantine, so the peak then says nothing about what
-// the upload held at once.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kPeakMeasuresLiveMemory = false;
-#else
-constexpr bool kPeakMeasuresLiveMemory = true;
-#endif
-
-// The process's peak resident size so far (VmHWM), in KiB; nothing when unreadable.
-std::optional<uint64_t> PeakResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6));
-  }
-  return std::nullopt;
-}
-
 // Marks at a few offsets of an otherwise sparse file, so that a shifted or short copy shows.
 struct Mark {
   uint64_t offset;
