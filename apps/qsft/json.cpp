@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace qs::json {
 
 Value Value::Integer(int64_t n) {
@@ -338,24 +340,6 @@ void AppendEscape(std::string& out, unsigned unit) {
   out += buf;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 void WriteTo(std::string& out, const Value& v) {
   switch (v.kind()) {
     case Value::Kind::kNull: out += "null"; return;
@@ -412,14 +396,12 @@ void AppendString(std::string& out, std::u16string_view text) {
     if (c < 0x20) {
       AppendEscape(out, c);
     } else if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                    (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      AppendUtf8(out, cp);
+      out += ToUtf8(text.substr(i, 2));
       ++i;
     } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
       AppendEscape(out, c);  // a lone surrogate has no UTF-8 form
     } else {
-      AppendUtf8(out, c);
+      out += ToUtf8(text.substr(i, 1));
     }
   }
   out.push_back('"');
