@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "support/marked_file.h"
 #include "support/peak_memory.h"
 #include "platform/extended_attributes.h"
 #include "transfer/download_fixture.h"
@@ -15,7 +16,10 @@ namespace qs {
 namespace {
 
 using qs::testing::kPeakMeasuresLiveMemory;
+using qs::testing::ByteAt;
+using qs::testing::Mark;
 using qs::testing::PeakResidentKiB;
+using qs::testing::WriteMarkedSparseFile;
 
 using qs::testing::DownloadTest;
 
@@ -25,34 +29,10 @@ constexpr uint64_t kGiB = uint64_t{1} << 30;
 constexpr uint64_t kAllowedGrowthKiB = 64 * 1024;
 
 // Marks at a few offsets of an otherwise sparse file, so that a shifted or short copy shows.
-struct Mark {
-  uint64_t offset;
-  char byte;
-};
 constexpr Mark kMarks[] = {{0, 'A'}, {4095, 'B'}, {kGiB / 2 + 12345, 'C'}, {kGiB - 1, 'D'}};
 
-bool WriteMarkedSparseFile(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::ftruncate(fd, static_cast<off_t>(kGiB)) == 0;
-  for (const Mark& m : kMarks) {
-    ok = ok && ::pwrite(fd, &m.byte, 1, static_cast<off_t>(m.offset)) == 1;
-  }
-  ::close(fd);
-  return ok;
-}
-
-char ByteAt(const std::filesystem::path& path, uint64_t offset) {
-  char byte = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  if (::pread(fd, &byte, 1, static_cast<off_t>(offset)) != 1) byte = 0;
-  ::close(fd);
-  return byte;
-}
-
 TEST_F(DownloadTest, OneGibibyteArrivesWholeWithThePeakResidentSizeFlat) {
-  ASSERT_TRUE(WriteMarkedSparseFile(root_ / "big.bin"));
+  ASSERT_TRUE(WriteMarkedSparseFile(root_ / "big.bin", kGiB, kMarks));
   const std::string url = server_->base_url() + "/download?file=big.bin";
   const auto target = target_dir_ / "big.bin";
   const auto before = PeakResidentKiB();

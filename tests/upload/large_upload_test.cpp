@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "support/marked_file.h"
 #include "support/peak_memory.h"
 #include "upload_fixture.h"
 
@@ -20,36 +21,12 @@ constexpr uint32_t kChunk = 4 * 1024 * 1024;
 // chunk's size: buffers of the client, the server and the test, not the chunk or the file.
 constexpr uint64_t kAllowedGrowthKiB = 3 * 1024;
 // Marks at a few offsets of an otherwise sparse file, so that a shifted or short copy shows.
-struct Mark {
-  uint64_t offset;
-  char byte;
-};
 constexpr Mark kMarks[] = {
     {0, 'A'}, {kChunk - 1, 'B'}, {kChunk, 'C'}, {kGiB / 2 + 12345, 'D'}, {kGiB - 1, 'E'}};
 
-bool WriteMarkedSparseFile(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::ftruncate(fd, static_cast<off_t>(kGiB)) == 0;
-  for (const Mark& m : kMarks) {
-    ok = ok && ::pwrite(fd, &m.byte, 1, static_cast<off_t>(m.offset)) == 1;
-  }
-  ::close(fd);
-  return ok;
-}
-
-char ByteAt(const std::filesystem::path& path, uint64_t offset) {
-  char byte = 0;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  if (::pread(fd, &byte, 1, static_cast<off_t>(offset)) != 1) byte = 0;
-  ::close(fd);
-  return byte;
-}
-
 TEST_F(UploadTest, OneGibibyteGoesUpInChunksOverOneConnectionWithThePeakResidentSizeFlat) {
   const auto path = local_.path() / "big.bin";
-  ASSERT_TRUE(WriteMarkedSparseFile(path));
+  ASSERT_TRUE(WriteMarkedSparseFile(path, kGiB, kMarks));
   const auto before = PeakResidentKiB();
   ASSERT_TRUE(before.has_value());
 
