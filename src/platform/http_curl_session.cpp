@@ -1,6 +1,8 @@
 // The session: share object, connection pool and the HttpSession facade.
 #include <algorithm>
 
+#include <openssl/crypto.h>
+
 #include "platform/http_curl.h"
 
 namespace qs::platform {
@@ -11,8 +13,16 @@ namespace {
 std::atomic<uint64_t> g_open_count{0};
 
 // curl_global_init is not thread-safe: do it once, before the first handle.
+//
+// OpenSSL is initialised first, without its exit handler. That handler frees OpenSSL's locks
+// and tables while the process exits, but transfer workers are detached: one that is still
+// closing its connection when the program ends (a page torn down mid-transfer, Ctrl-C on the
+// command line) would then unlock freed memory. The process's end releases everything anyway.
 ErrorOr<void> InitCurlOnce() {
-  static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+  static const CURLcode result = [] {
+    if (OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1) return CURLE_FAILED_INIT;
+    return curl_global_init(CURL_GLOBAL_DEFAULT);
+  }();
   if (result != CURLE_OK) return Fail(ErrorCode::kInternetInternalError);
   return {};
 }
