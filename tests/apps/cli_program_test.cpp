@@ -32,6 +32,16 @@ using qs::testing::WriteFile;
 // Generous bound so that a command that hangs ends the test instead of hanging it.
 constexpr int kOutputBoundMs = 120000;
 
+// Polls `done` every 10 ms until it holds; false once kOutputBoundMs have passed.
+template <typename Predicate>
+bool WaitUntil(Predicate done) {
+  for (int waited_ms = 0; waited_ms < kOutputBoundMs; waited_ms += 10) {
+    if (done()) return true;
+    usleep(10000);
+  }
+  return done();
+}
+
 std::string QsftProgram() {
   const char* dir = std::getenv("QSFT_BIN_DIR");
   return dir ? std::string(dir) + "/qsft" : std::string();
@@ -237,8 +247,10 @@ TEST_F(CliProgramTest, InterruptCancelsLeavesNoTemporaryFileAndExits130) {
   const fs::path target = target_ / "big.bin";
   auto run = Start({"download", Url("big.bin"), target.string()});
   ASSERT_TRUE(run->started());
-  while (server_->StallsInProgress() == 0) usleep(10000);
-  ASSERT_TRUE(fs::exists(target.string() + ".!incomplete"));
+  // The server stalls once its first 64 KiB are in the socket; the program may not have read
+  // the answer's head and opened its temporary file yet.
+  ASSERT_TRUE(WaitUntil([&] { return server_->StallsInProgress() > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(target.string() + ".!incomplete"); }));
   run->Signal(SIGINT);
   ASSERT_TRUE(run->WaitForError("cancelling")) << run->err();
   server_->ReleaseStalls();  // the control notices the cancel after its next block

@@ -168,7 +168,10 @@ TEST_F(DownloadStartTest, SecondStartToTheSameTargetFailsAndTheFirstFinishes) {
 
   ASSERT_EQ(Start("/download?file=a.bin", target).type(), Variant::Type::kInt32);
   const RefPtr<TransferredFile> first = current_;
-  ASSERT_TRUE(WaitUntil([&] { return server_->StallsInProgress() == 1; }));
+  // The first has its temporary file once its first block is written, not when the server stalls.
+  ASSERT_TRUE(WaitUntil([&] {
+    return server_->StallsInProgress() == 1 && first->GetBytesTransferred() == 4096;
+  }));
   ASSERT_EQ(Start("/download?file=b.bin", target).type(), Variant::Type::kInt32);
   const RefPtr<TransferredFile> second = current_;
   const bool second_ended =

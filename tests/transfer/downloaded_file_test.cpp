@@ -315,7 +315,10 @@ TEST_F(DownloadTest, SecondDownloadToTheSameTargetFailsWithSharingViolationWhile
   auto second = Make(second_url, target);
 
   std::thread worker([&] { first->RunHere(); });
-  const bool stalled = WaitUntil([&] { return server_->StallsInProgress() == 1; });
+  // The first has its temporary file once its first block is written, not when the server stalls.
+  const bool stalled = WaitUntil([&] {
+    return server_->StallsInProgress() == 1 && first->GetBytesTransferred() == 4096;
+  });
   const TransferState second_end = stalled ? second->RunHere() : TransferState::kCreated;
   // The first still holds its temporary file: nothing of the second's went into it.
   const bool temp_kept = std::filesystem::exists(TempOf(target));
