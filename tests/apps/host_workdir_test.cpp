@@ -21,6 +21,7 @@
 #include "platform/settings_store.h"
 #include "platform/text.h"
 #include "qsft/host.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -29,29 +30,9 @@ namespace qs::app {
 namespace {
 
 namespace fs = std::filesystem;
+using qs::testing::ScopedEnv;
 
 constexpr const char* kTemplate = R"(%LocalAppData%\\Quillstone\\WebWorkDir\\%Datasource%)";
-
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -113,8 +94,8 @@ class HostWorkDirTest : public ::testing::Test {
   // A fresh world for each run: store and application data in their own folder.
   struct World {
     testing::TempDir dir;
-    EnvVar config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
-    EnvVar data{"XDG_DATA_HOME", (dir.path() / "data").string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (dir.path() / "config").string()};
+    ScopedEnv data{"XDG_DATA_HOME", (dir.path() / "data").string()};
     std::string SafeDir(const std::string& ds) const {
       return (dir.path() / "data/Quillstone/WebWorkDir" / ds).string();
     }

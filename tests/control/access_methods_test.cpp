@@ -15,6 +15,7 @@
 #include "control/control.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "workdir/operation_scope.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace scripted = platform::scripted;
+using testing::ScopedEnv;
 using testing::WriteFile;
 
 class ScriptedSite : public ClientSite {
@@ -32,27 +34,6 @@ class ScriptedSite : public ClientSite {
   }
   platform::Dialogs* GetDialogs() override { return &dialogs; }
   platform::ScriptedDialogs dialogs;
-};
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
 };
 
 std::u16string U(const fs::path& p) { return FromUtf8(p.string()); }

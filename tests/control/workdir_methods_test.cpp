@@ -16,6 +16,7 @@
 #include "platform/dialogs_scripted.h"
 #include "platform/settings_store.h"
 #include "platform/text.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -23,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::scripted::Cancel;
+using testing::ScopedEnv;
 using platform::scripted::Folder;
 
 class ScriptedSite : public ClientSite {
@@ -34,27 +36,6 @@ class ScriptedSite : public ClientSite {
 
  private:
   std::optional<PageIdentity> page_;
-};
-
-class EnvVar {
- public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
 };
 
 class WorkDirMethodsTest : public ::testing::Test {
@@ -103,8 +84,8 @@ class WorkDirMethodsTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  EnvVar config_;
-  EnvVar data_;
+  ScopedEnv config_;
+  ScopedEnv data_;
   std::shared_ptr<ScriptedSite> site_;
 };
 

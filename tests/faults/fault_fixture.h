@@ -20,32 +20,12 @@
 #include "devserver/server.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace qs::testing {
 
 namespace fs = std::filesystem;
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
 
 class PageSite : public ClientSite {
  public:

@@ -16,32 +16,11 @@
 #include "platform/dialogs_scripted.h"
 #include "platform/settings_store.h"
 #include "platform/text.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "workdir/work_dir.h"
 
 namespace qs::testing {
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
 
 class WorkDirTest : public ::testing::Test {
  protected:
