@@ -4,6 +4,7 @@
 
 #include "devserver/raw_client.h"
 #include "devserver/server.h"
+#include "support/pattern.h"
 #include "support/temp_dir.h"
 
 namespace qs::devserver {
@@ -12,11 +13,7 @@ namespace {
 using qs::testing::RawClient;
 using qs::testing::RawReply;
 
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
-  return s;
-}
+using qs::testing::Pattern;
 
 class DownloadTest : public ::testing::Test {
  protected:

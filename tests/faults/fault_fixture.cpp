@@ -24,14 +24,6 @@ size_t CountEntries(const char* dir) {
 size_t OpenDescriptors() { return CountEntries("/proc/self/fd"); }
 size_t Threads() { return CountEntries("/proc/self/task"); }
 
-std::string Pattern(size_t n, unsigned seed) {
-  std::string bytes(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    bytes[i] = static_cast<char>((i * 7 + i / 251 + seed * 13) & 0xFF);
-  }
-  return bytes;
-}
-
 std::vector<fs::path> TemporaryFiles(const fs::path& dir) {
   std::vector<fs::path> found;
   std::error_code ec;

@@ -21,6 +21,7 @@
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
 #include "support/scoped_env.h"
+#include "support/pattern.h"
 #include "support/temp_dir.h"
 
 namespace qs::testing {
@@ -53,10 +54,6 @@ bool WaitFor(Predicate done, int tries = 20000) {
   }
   return done();
 }
-
-// Bytes 0..n-1 of a pattern in which a shifted or repeated piece shows; `seed` tells versions
-// of one file apart.
-std::string Pattern(size_t n, unsigned seed = 0);
 
 // Every file below `dir` whose name carries the download's temporary suffix.
 std::vector<fs::path> TemporaryFiles(const fs::path& dir);

@@ -13,6 +13,7 @@
 
 #include "devserver/server.h"
 #include "platform/text.h"
+#include "support/pattern.h"
 #include "support/temp_dir.h"
 #include "transfer/downloaded_file.h"
 #include "transfer/ref_ptr.h"
@@ -49,13 +50,6 @@ class DirectDownload : public DownloadedFile {
     return end;
   }
 };
-
-// Bytes 0..n-1 of a pattern that shows shifted or repeated pieces.
-inline std::string Pattern(size_t n) {
-  std::string bytes(n, '\0');
-  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
 
 class DownloadTest : public ::testing::Test {
  protected:

@@ -17,6 +17,7 @@
 #include "devserver/server.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
+#include "support/pattern.h"
 #include "support/temp_dir.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/session.h"
@@ -34,13 +35,6 @@ class DirectUpload : public UploadedFile {
     return end;
   }
 };
-
-// Bytes 0..n-1 of a pattern that shows shifted or repeated pieces.
-inline std::string Pattern(size_t n) {
-  std::string bytes(n, '\0');
-  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
 
 class UploadTest : public ::testing::Test {
  protected:
