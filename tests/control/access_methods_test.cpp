@@ -13,6 +13,7 @@
 
 #include "control/client_site.h"
 #include "control/control.h"
+#include "control/control_test_support.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
 #include "support/scoped_env.h"
@@ -25,16 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 namespace scripted = platform::scripted;
 using testing::ScopedEnv;
+using testing::ScriptedSite;
 using testing::WriteFile;
-
-class ScriptedSite : public ClientSite {
- public:
-  std::optional<PageIdentity> GetPageIdentity() override {
-    return PageIdentity{u"https://dms.example/wc/page", 2};
-  }
-  platform::Dialogs* GetDialogs() override { return &dialogs; }
-  platform::ScriptedDialogs dialogs;
-};
 
 std::u16string U(const fs::path& p) { return FromUtf8(p.string()); }
 
@@ -52,7 +45,7 @@ class AccessMethodsTest : public ::testing::Test {
   // A control of datasource `ds` whose working directory is the default, created on first need
   // in the safe location.
   std::unique_ptr<CQSFileTransferCtrl> MakeControl(std::u16string ds = u"DS1") {
-    auto site = std::make_shared<ScriptedSite>();
+    auto site = std::make_shared<ScriptedSite>(u"https://dms.example/wc/page");
     sites_.push_back(site);
     auto control = std::make_unique<CQSFileTransferCtrl>(site);
     control->ResetProperties();

@@ -11,6 +11,7 @@
 #include "control/client_site.h"
 #include "control/control.h"
 #include "control/property_bag.h"
+#include "platform/dialogs_scripted.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/transferred_file.h"
 
@@ -33,6 +34,20 @@ class FixedSite : public ClientSite {
     return page_;
   }
   int asked = 0;
+
+ private:
+  std::optional<PageIdentity> page_;
+};
+
+// A site with a fixed page (or none) whose dialogs answer from a script.
+class ScriptedSite : public ClientSite {
+ public:
+  explicit ScriptedSite(std::optional<PageIdentity> page) : page_(std::move(page)) {}
+  // A page at `url` among the trusted sites.
+  explicit ScriptedSite(std::u16string url) : ScriptedSite(PageIdentity{std::move(url), 2}) {}
+  std::optional<PageIdentity> GetPageIdentity() override { return page_; }
+  platform::Dialogs* GetDialogs() override { return &dialogs; }
+  platform::ScriptedDialogs dialogs;
 
  private:
   std::optional<PageIdentity> page_;

@@ -13,6 +13,7 @@
 
 #include "control/client_site.h"
 #include "control/control.h"
+#include "control/control_test_support.h"
 #include "devserver/server.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
@@ -25,18 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 namespace scripted = platform::scripted;
 using testing::ReadFile;
+using testing::ScriptedSite;
 using testing::WriteFile;
-
-class PageSite : public ClientSite {
- public:
-  explicit PageSite(std::u16string page) : page_(std::move(page)) {}
-  std::optional<PageIdentity> GetPageIdentity() override { return PageIdentity{page_, 2}; }
-  platform::Dialogs* GetDialogs() override { return &dialogs; }
-  platform::ScriptedDialogs dialogs;
-
- private:
-  std::u16string page_;
-};
 
 std::u16string U(const fs::path& p) { return FromUtf8(p.string()); }
 
@@ -49,7 +40,7 @@ class UploadMethodsTest : public ::testing::Test {
   void SetUp() override {
     server_ = std::make_unique<devserver::Server>(devserver::Options{root_.path(), 0, nullptr});
     ASSERT_TRUE(server_->Start());
-    site_ = std::make_shared<PageSite>(FromUtf8(server_->base_url() + "/wc/page.html"));
+    site_ = std::make_shared<ScriptedSite>(FromUtf8(server_->base_url() + "/wc/page.html"));
     control_ = std::make_unique<CQSFileTransferCtrl>(site_);
   }
   void TearDown() override {
@@ -101,7 +92,7 @@ class UploadMethodsTest : public ::testing::Test {
   testing::TempDir root_;
   testing::TempDir local_;
   std::unique_ptr<devserver::Server> server_;
-  std::shared_ptr<PageSite> site_;
+  std::shared_ptr<ScriptedSite> site_;
   std::unique_ptr<CQSFileTransferCtrl> control_;
 };
 

@@ -13,6 +13,7 @@
 #include "config/store_layout.h"
 #include "control/client_site.h"
 #include "control/control.h"
+#include "control/control_test_support.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/settings_store.h"
 #include "platform/text.h"
@@ -25,18 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::scripted::Cancel;
 using testing::ScopedEnv;
+using testing::ScriptedSite;
 using platform::scripted::Folder;
-
-class ScriptedSite : public ClientSite {
- public:
-  explicit ScriptedSite(std::optional<PageIdentity> page) : page_(std::move(page)) {}
-  std::optional<PageIdentity> GetPageIdentity() override { return page_; }
-  platform::Dialogs* GetDialogs() override { return &dialogs; }
-  platform::ScriptedDialogs dialogs;
-
- private:
-  std::optional<PageIdentity> page_;
-};
 
 class WorkDirMethodsTest : public ::testing::Test {
  protected:

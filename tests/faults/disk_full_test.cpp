@@ -26,7 +26,7 @@ constexpr size_t kFileSize = 1 << 20;
 std::string DownloadUnderLimit(const fs::path& root, const fs::path& target) {
   devserver::Server server(devserver::Options{root, 0, nullptr});
   if (!server.Start()) return "child: no server";
-  auto site = std::make_shared<PageSite>(FromUtf8(server.base_url() + "/wc/page.html"));
+  auto site = std::make_shared<ScriptedSite>(FromUtf8(server.base_url() + "/wc/page.html"));
   CQSFileTransferCtrl control(site);
   control.ResetProperties();
   site->dialogs.Queue(platform::scripted::Folder{U(target.parent_path())});

@@ -85,7 +85,7 @@ void FaultTest::TearDown() {
 }
 
 std::unique_ptr<CQSFileTransferCtrl> FaultTest::MakeControl() {
-  auto site = std::make_shared<PageSite>(FromUtf8(server_->base_url() + "/wc/page.html"));
+  auto site = std::make_shared<ScriptedSite>(FromUtf8(server_->base_url() + "/wc/page.html"));
   sites_.push_back(site);
   auto control = std::make_unique<CQSFileTransferCtrl>(site);
   control->ResetProperties();

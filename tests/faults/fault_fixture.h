@@ -17,6 +17,7 @@
 
 #include "control/client_site.h"
 #include "control/control.h"
+#include "control/control_test_support.h"
 #include "devserver/server.h"
 #include "platform/dialogs_scripted.h"
 #include "platform/text.h"
@@ -27,17 +28,6 @@
 namespace qs::testing {
 
 namespace fs = std::filesystem;
-
-class PageSite : public ClientSite {
- public:
-  explicit PageSite(std::u16string page) : page_(std::move(page)) {}
-  std::optional<PageIdentity> GetPageIdentity() override { return PageIdentity{page_, 2}; }
-  platform::Dialogs* GetDialogs() override { return &dialogs; }
-  platform::ScriptedDialogs dialogs;
-
- private:
-  std::u16string page_;
-};
 
 inline std::u16string U(const fs::path& p) { return FromUtf8(p.string()); }
 
@@ -92,7 +82,7 @@ class FaultTest : public ::testing::Test {
   TempDir root_;                    // what the server serves
   fs::path downloads_;              // the picked download folder
   std::unique_ptr<devserver::Server> server_;
-  std::vector<std::shared_ptr<PageSite>> sites_;
+  std::vector<std::shared_ptr<ScriptedSite>> sites_;
   std::unique_ptr<CQSFileTransferCtrl> control_;  // made and granted `downloads_` in SetUp
 
  private:
