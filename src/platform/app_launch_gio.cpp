@@ -48,20 +48,6 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) CloseFileDescriptor(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool StartsWith(const std::string& data, std::string_view magic) {
   return data.size() >= magic.size() && std::memcmp(data.data(), magic.data(), magic.size()) == 0;
 }

@@ -18,21 +18,6 @@ namespace {
 constexpr int64_t kUnixEpochSeconds = kFileTimeAtUnixEpoch / kFileTimeTicksPerSecond;
 constexpr int64_t kNanosecondsPerTick = 100;
 
-// Closes the descriptor on every way out.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) CloseFileDescriptor(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::optional<int64_t> FileTimeFromUnix(UnixTime time) {

@@ -26,26 +26,6 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Owns a descriptor until released; closes it on every early return.
-class FdGuard {
- public:
-  explicit FdGuard(int fd) : fd_(fd) {}
-  ~FdGuard() {
-    if (fd_ >= 0) CloseFileDescriptor(fd_);
-  }
-  FdGuard(const FdGuard&) = delete;
-  FdGuard& operator=(const FdGuard&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 ErrorOr<int> CreateLockedForWriting(std::u16string_view path) {
@@ -53,7 +33,7 @@ ErrorOr<int> CreateLockedForWriting(std::u16string_view path) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     // No O_TRUNC: the file may be another writer's until our lock says otherwise. O_NONBLOCK
     // keeps a FIFO planted under the name from blocking the open.
-    FdGuard fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+    ScopedFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
                       0666));
     if (fd.get() < 0) return FailFromErrno(errno);
 
