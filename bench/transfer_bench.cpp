@@ -24,8 +24,8 @@
 
 #include "control/client_site.h"
 #include "control/control.h"
-#include "platform/dialogs_scripted.h"
-#include "platform/text.h"
+#include "dialogs/scripted_dialogs.h"
+#include "base/text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::fuzz {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::app {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "control/control.h"
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 
 namespace qs::app {
 

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "qsft/host_session.h"
 
 namespace qs::app {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::app {
 

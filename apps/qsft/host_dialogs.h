@@ -13,7 +13,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 #include "qsft/host.h"
 #include "qsft/host_session.h"
 #include "qsft/json.h"

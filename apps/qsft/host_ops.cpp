@@ -6,8 +6,8 @@
 
 #include "control/control.h"
 #include "control/property_bag.h"
-#include "platform/error_codes.h"
-#include "platform/text.h"
+#include "base/error_codes.h"
+#include "base/text.h"
 #include "qsft/host_dialogs.h"
 #include "qsft/host_session.h"
 #include "qsft/variant_json.h"

@@ -6,8 +6,8 @@
 #include <ostream>
 
 #include "control/control.h"
-#include "platform/error_codes.h"
-#include "platform/text.h"
+#include "base/error_codes.h"
+#include "base/text.h"
 #include "qsft/host_dialogs.h"
 
 namespace qs::app {

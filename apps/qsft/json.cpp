@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::json {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "config/reg_command.h"
+#include "qsft/reg_store_command.h"
 #include "qsft/commands.h"
 
 namespace qs::app {

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <thread>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::app {
 

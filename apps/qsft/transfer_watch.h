@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "qsft/cli_control.h"
 #include "qsft/progress.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "qsft/cli_control.h"
 #include "qsft/cli_options.h"
 #include "qsft/commands.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::app {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "qsft/json.h"
 
 namespace qs::app {

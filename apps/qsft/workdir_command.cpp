@@ -2,7 +2,7 @@
 #include <iostream>
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "qsft/cli_control.h"
 #include "qsft/cli_options.h"
 #include "qsft/commands.h"

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "config/reg_values.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "config/store_layout.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/settings_store.h"
 
 namespace qs {

@@ -6,8 +6,8 @@
 #include "control/control.h"
 #include "control/method_table.h"
 #include "control/script_error.h"
-#include "platform/error_codes.h"
-#include "platform/text.h"
+#include "base/error_codes.h"
+#include "base/text.h"
 
 namespace qs {
 

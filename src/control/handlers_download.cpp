@@ -5,7 +5,7 @@
 #include <string>
 
 #include "control/control.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "transfer/download_start.h"
 #include "transfer/error_text.h"
 #include "workdir/operation_scope.h"

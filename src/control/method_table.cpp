@@ -3,7 +3,7 @@
 #include <array>
 
 #include "control/control.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "control/script_value.h"
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qs {
 

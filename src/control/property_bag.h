@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qs {
 

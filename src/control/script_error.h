@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qs {
 

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "control/script_error.h"
-#include "platform/error_codes.h"
-#include "platform/text.h"
+#include "base/error_codes.h"
+#include "base/text.h"
 
 namespace qs {
 

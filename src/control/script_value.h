@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qs {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "resources/format_text.h"
 
 namespace qs {
@@ -65,7 +65,7 @@ Variant MakePickerFailureResult(const PickerStatus& status, const TextSource& te
   const uint32_t code = status.dialog_error();
   if (code == 0) return Variant::Int(0);
   if (code == platform::kFileDialogBufferTooSmall) {
-    if (auto text = platform::SystemErrorMessage(ToUint(ErrorCode::kInvalidName))) {
+    if (auto text = SystemErrorMessage(ToUint(ErrorCode::kInvalidName))) {
       return Variant::String(std::move(*text));
     }
   }

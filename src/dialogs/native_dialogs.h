@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/dialogs.h"
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "resources/text_ids.h"
 
 namespace qs {

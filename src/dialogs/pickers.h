@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "dialogs/native_dialogs.h"
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "workdir/access_guard.h"
 
 namespace qs {

@@ -15,7 +15,8 @@
 
 #include "platform/file_descriptor.h"
 #include "platform/gio_error.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

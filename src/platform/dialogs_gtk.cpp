@@ -22,7 +22,7 @@
 #include "platform/dialogs.h"
 #include "platform/dialogs_gtk_screenshot.h"
 #include "platform/owner_thread.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::platform {
 namespace {

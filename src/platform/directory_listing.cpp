@@ -8,7 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

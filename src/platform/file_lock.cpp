@@ -1,4 +1,5 @@
 #include "platform/file_lock.h"
+#include "platform/last_error.h"
 
 #include <fcntl.h>
 

@@ -6,7 +6,7 @@
 // take such locks are not kept out; the locks keep this program's own users of a file apart.
 #pragma once
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace qs::platform {
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

@@ -9,7 +9,8 @@
 
 #include "platform/file_descriptor.h"
 #include "platform/file_lock.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

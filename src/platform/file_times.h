@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace qs::platform {
 

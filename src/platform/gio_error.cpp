@@ -2,7 +2,7 @@
 
 #include <gio/gio.h>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qs::platform {
 

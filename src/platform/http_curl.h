@@ -31,7 +31,7 @@
 
 #include <curl/curl.h>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/http.h"
 #include "platform/http_curl_errors.h"
 

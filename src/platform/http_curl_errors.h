@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qs::platform {
 

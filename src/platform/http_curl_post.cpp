@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/http_curl.h"
+#include "platform/last_error.h"
 
 namespace qs::platform::curl {
 

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 
 #include "platform/http_curl.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 namespace curl {

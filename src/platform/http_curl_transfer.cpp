@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/http_curl.h"
+#include "platform/last_error.h"
 
 namespace qs::platform::curl {
 

@@ -27,7 +27,8 @@
 
 #include <memory>
 
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace qs::platform {
 

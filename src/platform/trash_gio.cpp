@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "platform/gio_error.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

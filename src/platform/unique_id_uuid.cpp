@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <random>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs::platform {
 

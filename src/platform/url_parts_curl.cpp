@@ -13,7 +13,8 @@
 #include <optional>
 
 #include "platform/host_names.h"
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 

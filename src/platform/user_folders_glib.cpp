@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/user_folders.h"
 
 namespace qs::platform {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/file_system.h"
 #include "transfer/error_text.h"
 #include "transfer/session.h"

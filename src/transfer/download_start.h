@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "transfer/downloaded_file.h"
 #include "transfer/internet_handle.h"
 #include "transfer/ref_ptr.h"

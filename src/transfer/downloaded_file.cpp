@@ -10,10 +10,11 @@
 #include "platform/extended_attributes.h"
 #include "platform/http.h"
 #include "platform/staged_file.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/url_parts.h"
 #include "transfer/error_text.h"
 #include "transfer/internet_handle.h"
+#include "platform/last_error.h"
 
 namespace qs {
 

@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "transfer/transferred_file.h"
 
 namespace qs {

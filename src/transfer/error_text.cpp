@@ -1,12 +1,13 @@
 #include "transfer/error_text.h"
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/last_error.h"
 
 namespace qs {
 
 std::u16string FormatErrorText(uint32_t code) {
   if (code == kLastErrorCode) code = platform::LastError();
-  if (auto text = platform::SystemErrorMessage(code)) return std::move(*text);
+  if (auto text = SystemErrorMessage(code)) return std::move(*text);
   return u"Error";
 }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 
 namespace qs {
 

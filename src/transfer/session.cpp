@@ -2,7 +2,8 @@
 
 #include <atomic>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/last_error.h"
 
 namespace qs {
 

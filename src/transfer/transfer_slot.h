@@ -5,7 +5,7 @@
 // transfer in the slot; a replaced transfer runs on to its end unseen.
 #pragma once
 
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/transferred_file.h"
 

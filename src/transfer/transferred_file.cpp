@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 

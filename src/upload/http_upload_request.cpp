@@ -5,8 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "platform/error.h"
-#include "platform/text.h"
+#include "base/error.h"
+#include "platform/last_error.h"
+#include "base/text.h"
 #include "transfer/error_text.h"
 
 namespace qs {

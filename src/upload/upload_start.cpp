@@ -4,10 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/last_error.h"
 #include "platform/final_path.h"
 #include "platform/read_file.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "transfer/error_text.h"
 #include "transfer/session.h"
 #include "transfer/transfer_slot.h"

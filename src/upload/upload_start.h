@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/variant.h"
+#include "base/variant.h"
 #include "transfer/internet_handle.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/transferred_file.h"

@@ -6,9 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/last_error.h"
 #include "platform/read_file.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/url_parts.h"
 #include "transfer/error_text.h"
 #include "transfer/internet_handle.h"

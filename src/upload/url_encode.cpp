@@ -1,6 +1,6 @@
 #include "upload/url_encode.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 

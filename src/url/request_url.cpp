@@ -1,7 +1,8 @@
 #include "url/request_url.h"
 
-#include "platform/error.h"
-#include "platform/text.h"
+#include "base/error.h"
+#include "platform/last_error.h"
+#include "base/text.h"
 #include "platform/url_parts.h"
 
 namespace qs {

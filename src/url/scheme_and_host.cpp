@@ -1,8 +1,9 @@
 #include "url/scheme_and_host.h"
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/last_error.h"
 #include "platform/host_names.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/url_parts.h"
 
 namespace qs {

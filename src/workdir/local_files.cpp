@@ -7,7 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/file_times.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/trash.h"
 #include "resources/format_text.h"
 #include "workdir/path_qualify.h"

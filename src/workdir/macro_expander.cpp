@@ -1,6 +1,6 @@
 #include "workdir/macro_expander.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "qsft/json.h"
 #include "support/temp_dir.h"
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 #include "qsft/host_session.h"
 
 namespace qs::app {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "devserver/server.h"
-#include "platform/error_codes.h"
-#include "platform/text.h"
+#include "base/error_codes.h"
+#include "base/text.h"
 #include "qsft/host_session.h"
 #include "qsft/json.h"
 #include "support/temp_dir.h"

@@ -19,7 +19,7 @@
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "platform/settings_store.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "qsft/host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

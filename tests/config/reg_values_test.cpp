@@ -7,7 +7,7 @@
 
 #include "config/store_fixture.h"
 #include "config/store_layout.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 namespace {

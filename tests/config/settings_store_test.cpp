@@ -4,7 +4,7 @@
 
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 namespace {

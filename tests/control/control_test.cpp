@@ -7,7 +7,7 @@
 #include "control/control.h"
 #include "control/process_state.h"
 #include "control_test_support.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "transfer/error_text.h"
 
 namespace qs {

@@ -11,7 +11,7 @@
 #include "control/client_site.h"
 #include "control/control.h"
 #include "control/property_bag.h"
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/transferred_file.h"
 

@@ -6,7 +6,7 @@
 
 #include "control/script_error.h"
 #include "control/script_value.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qs {
 namespace {

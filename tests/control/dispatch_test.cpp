@@ -6,7 +6,7 @@
 
 #include "control/control.h"
 #include "control_test_support.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qs {
 namespace {

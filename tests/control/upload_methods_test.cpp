@@ -15,8 +15,8 @@
 #include "control/control.h"
 #include "control/control_test_support.h"
 #include "devserver/server.h"
-#include "platform/dialogs_scripted.h"
-#include "platform/text.h"
+#include "dialogs/scripted_dialogs.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 #include "transfer/error_text.h"
 

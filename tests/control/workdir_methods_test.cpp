@@ -14,9 +14,9 @@
 #include "control/client_site.h"
 #include "control/control.h"
 #include "control/control_test_support.h"
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 #include "platform/settings_store.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 

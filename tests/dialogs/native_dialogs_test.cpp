@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialogs_scripted.h"
-#include "platform/error.h"
+#include "dialogs/scripted_dialogs.h"
+#include "base/error.h"
 
 namespace qs {
 namespace {
@@ -24,7 +24,7 @@ TEST(MakePickerFailureResult, TellsCancelFromFailures) {
   ScriptedDialogs dialogs;
   dialogs.Queue({scripted::Cancel{}, scripted::Failure{12290}, scripted::Failure{0x3001},
                  scripted::Failure{2}});
-  const auto invalid_name = platform::SystemErrorMessage(ToUint(ErrorCode::kInvalidName));
+  const auto invalid_name = SystemErrorMessage(ToUint(ErrorCode::kInvalidName));
   ASSERT_TRUE(invalid_name.has_value());
 
   struct Case {

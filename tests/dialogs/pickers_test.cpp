@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialogs_scripted.h"
-#include "platform/error.h"
-#include "platform/text.h"
+#include "dialogs/scripted_dialogs.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 #include "workdir/operation_scope.h"
 
@@ -142,7 +142,7 @@ TEST_F(PickersTest, ListPickersGiveTheFailureResultWhenNothingIsChosen) {
   EXPECT_EQ(SelectFilesInFolder(context_, true), Variant::Int(0));
   EXPECT_EQ(SelectFiles(context_), Variant::String(u"An error occured (12289)"));
   EXPECT_EQ(SelectFiles(context_), Variant::Int(0));
-  const auto invalid_name = platform::SystemErrorMessage(ToUint(ErrorCode::kInvalidName));
+  const auto invalid_name = SystemErrorMessage(ToUint(ErrorCode::kInvalidName));
   EXPECT_EQ(SelectFiles(context_), Variant::String(*invalid_name));
   EXPECT_EQ(guard_.scope(), OperationScope{});
 }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "faults/fault_fixture.h"
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 #include "transfer/error_text.h"
 #include "transfer/session.h"
 

@@ -18,7 +18,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/dialogs_gtk_screenshot.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 
 // Fontconfig keeps its font caches for the life of the process; LeakSanitizer reports them

@@ -1,4 +1,5 @@
 #include "platform/host_names.h"
+#include "platform/last_error.h"
 
 #include <gtest/gtest.h>
 

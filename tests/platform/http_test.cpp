@@ -13,6 +13,7 @@
 #include "devserver/server.h"
 #include "platform/http_curl_errors.h"
 #include "support/temp_dir.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 namespace {

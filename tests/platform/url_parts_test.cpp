@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
+#include "platform/last_error.h"
 
 namespace qs::platform {
 namespace {

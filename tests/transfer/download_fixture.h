@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "devserver/server.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/pattern.h"
 #include "support/temp_dir.h"
 #include "transfer/downloaded_file.h"

@@ -5,7 +5,8 @@
 #include <set>
 #include <thread>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/last_error.h"
 
 namespace qs {
 namespace {

@@ -6,7 +6,7 @@
 #include <array>
 
 #include "devserver/server.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 #include "transfer/error_text.h"
 #include "transfer/scripted_transfer.h"

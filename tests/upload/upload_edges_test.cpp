@@ -14,6 +14,7 @@
 #include "upload/upload_start.h"
 #include "upload/url_encode.h"
 #include "upload_fixture.h"
+#include "platform/last_error.h"
 
 namespace qs::testing {
 namespace {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "devserver/server.h"
-#include "platform/dialogs_scripted.h"
-#include "platform/text.h"
+#include "dialogs/scripted_dialogs.h"
+#include "base/text.h"
 #include "support/pattern.h"
 #include "support/temp_dir.h"
 #include "transfer/ref_ptr.h"

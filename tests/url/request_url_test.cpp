@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace qs {
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 #include "workdir/local_files.h"
 #include "workdir/scope_registry.h"

@@ -6,8 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/error.h"
-#include "platform/text.h"
+#include "base/error.h"
+#include "platform/last_error.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 
 namespace qs {

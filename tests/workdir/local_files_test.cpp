@@ -11,10 +11,10 @@
 #include <string>
 
 #include "platform/app_launch.h"
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 #include "platform/file_lock.h"
 #include "platform/file_times.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/trash.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 
 namespace qs {

@@ -13,9 +13,9 @@
 
 #include "config/reg_values.h"
 #include "config/store_layout.h"
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 #include "platform/settings_store.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "workdir/work_dir.h"

@@ -1,8 +1,6 @@
-// Errors as values, and the calling thread's last platform error.
-//
-// Every wrapper of a system or library call in this folder returns ErrorOr<T> carrying the
-// platform code of the failure, and also leaves that code as the thread's last error, because
-// the transfer algorithms report "the last error" the way pages have always seen it.
+// Errors as values: a platform code in the Windows numbering that pages see (5, 87, 206, 12153,
+// ...). Every wrapper of a system or library call returns ErrorOr<T> carrying the code of the
+// failure.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +9,7 @@
 #include <utility>
 #include <variant>
 
-#include "platform/error_codes.h"
+#include "base/error_codes.h"
 
 namespace qs {
 
@@ -19,7 +17,6 @@ struct Error {
   uint32_t code = ToUint(ErrorCode::kSuccess);
 
   static Error From(ErrorCode c) { return Error{ToUint(c)}; }
-  static Error FromErrno(int err);  // maps errno onto the platform numbering
   bool Is(ErrorCode c) const { return code == ToUint(c); }
 };
 
@@ -77,19 +74,8 @@ class [[nodiscard]] ErrorOr<void> {
     if (!qs_try_result_.ok()) return qs_try_result_.error(); \
   } while (0)
 
-namespace platform {
-
-// The calling thread's last platform error (0 when none was set on this thread).
-uint32_t LastError();
-void SetLastError(uint32_t code);
-inline void SetLastError(ErrorCode code) { SetLastError(ToUint(code)); }
-// Records `error` as the last error and returns it, for `return platform::Fail(e);`.
-Error Fail(Error error);
-inline Error Fail(ErrorCode code) { return Fail(Error::From(code)); }
-Error FailFromErrno(int err);
-
-// This platform's message table: the text of a known code, ending in a line break, or nothing.
+// The message text of a known code, ending in a line break as pages have always received it,
+// or nothing for a code outside the table.
 std::optional<std::u16string> SystemErrorMessage(uint32_t code);
 
-}  // namespace platform
 }  // namespace qs

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "config/reg_command.h"
+#include "qsft/reg_store_command.h"
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
 #include "config/store_layout.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 namespace {

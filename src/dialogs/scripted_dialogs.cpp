@@ -1,4 +1,4 @@
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "platform/dialogs_scripted.h"
+#include "dialogs/scripted_dialogs.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 

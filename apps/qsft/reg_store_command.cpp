@@ -1,4 +1,4 @@
-#include "config/reg_command.h"
+#include "qsft/reg_store_command.h"
 
 #include <fstream>
 #include <iterator>
@@ -8,7 +8,7 @@
 #include "config/reg_file.h"
 #include "config/reg_values.h"
 #include "platform/settings_store.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace qs {
 
@@ -42,7 +42,7 @@ constexpr const char* kHelp =
 // "qsft reg: <context>: <status text>" for a store status.
 int Failure(std::string& err, const std::string& context, uint32_t status) {
   std::string text;
-  if (auto message = platform::SystemErrorMessage(status)) text = ToUtf8(*message);
+  if (auto message = SystemErrorMessage(status)) text = ToUtf8(*message);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   if (text.empty()) text = "error " + std::to_string(status);
   err += "qsft reg: " + context + ": " + text + "\n";

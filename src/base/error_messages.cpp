@@ -1,11 +1,11 @@
-// This platform's message table: one English text for every code in error_codes.h.
+// The message table: one English text for every code in error_codes.h.
 //
 // Texts end in "\r\n" like the table texts pages have always received, so a page that strips or
 // shows the line break keeps working. The switch has no default: a code added to ErrorCode
 // without a text here is a compiler warning. Codes outside the list have no text.
-#include "platform/error.h"
+#include "base/error.h"
 
-namespace qs::platform {
+namespace qs {
 
 namespace {
 
@@ -86,4 +86,4 @@ std::optional<std::u16string> SystemErrorMessage(uint32_t code) {
   return std::nullopt;
 }
 
-}  // namespace qs::platform
+}  // namespace qs

@@ -1,4 +1,4 @@
-#include "platform/error.h"
+#include "platform/last_error.h"
 
 #include <cerrno>
 
@@ -8,7 +8,9 @@ namespace {
 thread_local uint32_t t_last_error = 0;
 }  // namespace
 
-Error Error::FromErrno(int err) {
+namespace platform {
+
+Error ErrorFromErrno(int err) {
   switch (err) {
     case 0: return Error::From(ErrorCode::kSuccess);
     case ENOENT: return Error::From(ErrorCode::kFileNotFound);
@@ -40,8 +42,6 @@ Error Error::FromErrno(int err) {
   }
 }
 
-namespace platform {
-
 uint32_t LastError() { return t_last_error; }
 void SetLastError(uint32_t code) { t_last_error = code; }
 
@@ -50,7 +50,7 @@ Error Fail(Error error) {
   return error;
 }
 
-Error FailFromErrno(int err) { return Fail(Error::FromErrno(err)); }
+Error FailFromErrno(int err) { return Fail(ErrorFromErrno(err)); }
 
 }  // namespace platform
 }  // namespace qs
