@@ -6,6 +6,9 @@
 
 #include <charconv>
 #include <cstring>
+#include <system_error>
+
+#include "qsft/cli_control.h"
 
 namespace qs::app {
 
@@ -26,19 +29,50 @@ bool IsHelpOption(std::string_view arg) { return arg == "--help" || arg == "-h";
 std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i,
                                            std::string_view name, std::string& error) {
   const std::string_view arg = args[i];
+  std::string_view value;
+  size_t used = 0;
   if (arg == name) {
-    if (i + 1 >= args.size()) {
-      error = std::string(name) + " needs a value";
-      return std::nullopt;
-    }
-    i += 2;
-    return std::string(args[i - 1]);
+    if (i + 1 < args.size()) value = args[i + 1];
+    used = 2;
+  } else if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+             arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+    used = 1;
+  } else {
+    return std::nullopt;
   }
-  if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=') {
-    ++i;
-    return std::string(arg.substr(name.size() + 1));
+  if (value.empty()) {
+    error = std::string(name) + " needs a value";
+    return std::nullopt;
   }
-  return std::nullopt;
+  i += used;
+  return std::string(value);
+}
+
+FileOperand ParseFileOperand(std::string_view role, const std::string& text) {
+  FileOperand operand;
+  if (text.empty()) {
+    operand.error = std::string(role) + " is empty; name a file";
+    return operand;
+  }
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(text, ec);
+  if (ec) {
+    operand.error = "cannot make " + text + " absolute: " + ec.message();
+    return operand;
+  }
+  operand.path = absolute.lexically_normal();
+  const std::filesystem::path name = operand.path.filename();
+  if (name.empty() || name == "." || name == ".." || text.back() == '/' ||
+      std::filesystem::is_directory(operand.path, ec)) {
+    operand.error = text + " is a directory; name a file";
+  }
+  return operand;
+}
+
+std::optional<std::string> CheckPageUrl(std::string_view option, std::string_view url) {
+  if (OriginOf(url)) return std::nullopt;
+  return std::string(option) + " takes an absolute URL with a host, e.g. http://127.0.0.1:8080/app/";
 }
 
 std::optional<uint32_t> ParseChunkSize(std::string_view text) {

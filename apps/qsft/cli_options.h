@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,9 +17,26 @@ namespace qs::app {
 bool IsHelpOption(std::string_view arg);
 
 // Reads "--name VALUE" or "--name=VALUE" at args[i], moving i past what it used. Nothing when
-// args[i] is another option; `error` says what is wrong when it is this one without a value.
+// args[i] is another option; `error` says what is wrong when it is this one without a value
+// (missing or empty).
 std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i,
                                            std::string_view name, std::string& error);
+
+// "--" ends the options: every argument after it is an operand, even one starting with "-".
+inline bool IsEndOfOptions(std::string_view arg) { return arg == "--"; }
+
+// A file named on the command line, made absolute and normalised, or `error` saying why it
+// cannot name a file: it is empty, or it names a directory (an existing one, or one by its
+// form: a trailing "/", "." or ".."). `role` names the operand in the message ("PATH").
+struct FileOperand {
+  std::filesystem::path path;
+  std::string error;
+};
+FileOperand ParseFileOperand(std::string_view role, const std::string& text);
+
+// Nothing when `url` is an absolute URL with a host, else what is wrong with it as the value
+// of `option`.
+std::optional<std::string> CheckPageUrl(std::string_view option, std::string_view url);
 
 // A chunk size: a decimal number of bytes, optionally followed by K or M (times 1024 or
 // 1024 * 1024), from 1 to 4294967295 in all.

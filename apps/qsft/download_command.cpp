@@ -16,7 +16,7 @@ namespace qs::app {
 namespace {
 
 constexpr const char kDownloadHelp[] =
-    "usage: qsft download URL PATH [--page PAGE] [--quiet]\n"
+    "usage: qsft download [--page PAGE] [--quiet] [--] URL PATH\n"
     "\n"
     "Downloads URL into the file PATH through the file-transfer control, exactly as a page\n"
     "of the web client would: the data arrives in PATH.!incomplete, a broken connection is\n"
@@ -28,6 +28,7 @@ constexpr const char kDownloadHelp[] =
     "  --page PAGE  the address of the page the control acts for (default: the origin of\n"
     "               URL, e.g. http://127.0.0.1:8080/); URL must be on the page's host and port\n"
     "  --quiet      no progress display\n"
+    "  --           the arguments after it are URL and PATH, even when one starts with -\n"
     "\n"
     "Progress: a bar on a terminal, a plain line every few seconds otherwise. Ctrl-C cancels\n"
     "the download and removes what was written.\n"
@@ -46,9 +47,15 @@ int DownloadMain(std::span<char*> args) {
   std::string page;
   bool quiet = false;
   std::vector<std::string> operands;
+  bool options_ended = false;
   for (size_t i = 1; i < args.size();) {
     const std::string_view arg = args[i];
     std::string error;
+    if (options_ended) {
+      operands.emplace_back(arg);
+      ++i;
+      continue;
+    }
     if (IsHelpOption(arg)) {
       std::cout << kDownloadHelp;
       return kExitOk;
@@ -60,6 +67,8 @@ int DownloadMain(std::span<char*> args) {
     if (!error.empty()) return Usage(error);
     if (arg == "--quiet" || arg == "-q") {
       quiet = true;
+    } else if (IsEndOfOptions(arg)) {
+      options_ended = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option " + std::string(arg));
     } else {
@@ -69,16 +78,17 @@ int DownloadMain(std::span<char*> args) {
   }
   if (operands.size() != 2) return Usage("needs URL and PATH");
   const std::string& url = operands[0];
+  if (url.empty()) return Usage("URL is empty");
   if (page.empty()) {
     const auto origin = OriginOf(url);
     if (!origin) return Usage("URL is not absolute; give --page for a relative one");
     page = *origin;
+  } else if (auto wrong = CheckPageUrl("--page", page)) {
+    return Usage(*wrong);
   }
-  std::error_code ec;
-  if (operands[1].back() == '/' || std::filesystem::is_directory(operands[1], ec)) {
-    return Usage(operands[1] + " is a directory; name the file to write");
-  }
-  const std::filesystem::path target = std::filesystem::absolute(operands[1]).lexically_normal();
+  const FileOperand operand = ParseFileOperand("PATH", operands[1]);
+  if (!operand.error.empty()) return Usage(operand.error);
+  const std::filesystem::path& target = operand.path;
   const std::filesystem::path directory = target.parent_path();
 
   CliControl control(FromUtf8(page));
@@ -101,6 +111,7 @@ int DownloadMain(std::span<char*> args) {
       WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
   const int code = ExitCodeFor(outcome, "download", std::cerr);
   if (code == kExitOk && !quiet) {
+    std::error_code ec;
     if (std::filesystem::exists(target, ec)) {
       std::cout << "saved " << target.string() << " (" << outcome.last.bytes << " bytes)\n";
     } else {

@@ -3,9 +3,11 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/dialogs.h"
+#include "qsft/cli_options.h"
 #include "qsft/commands.h"
 #include "qsft/host.h"
 #include "qsft/host_dialogs.h"
@@ -51,34 +53,35 @@ constexpr const char kHostHelp[] =
     "\n"
     "answers:\n"
     "  {\"id\":2,\"result\":VALUE}\n"
-    "  {\"id\":2,\"error\":{\"code\":-2147352570,\"message\":\"...\"}}\n";
+    "  {\"id\":2,\"error\":{\"code\":-2147352570,\"message\":\"...\"}}\n"
+    "\n"
+    "exit status: 0 ended by quit or the end of the input, 1 the answers could not be\n"
+    "written, 2 wrong arguments\n";
+
+int Usage(const std::string& error) {
+  std::fprintf(stderr, "qsft host: %s\n\n", error.c_str());
+  std::fputs(kHostHelp, stderr);
+  return 2;
+}
 
 }  // namespace
 
 int HostMain(std::span<char*> args) {
-  if (args.size() == 2 && (std::strcmp(args[1], "--help") == 0 || std::strcmp(args[1], "-h") == 0)) {
-    std::fputs(kHostHelp, stdout);
-    return 0;
-  }
   HostOptions options;
   options.dialogs = DialogsMode::kAuto;
   options.desktop_dialogs = &platform::GtkDialogs;
-  for (size_t i = 1; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    std::optional<DialogsMode> mode;
-    if (arg.starts_with("--dialogs=")) {
-      mode = ParseDialogsMode(arg.substr(std::strlen("--dialogs=")));
-    } else if (arg == "--dialogs" && i + 1 < args.size()) {
-      mode = ParseDialogsMode(args[++i]);
-    } else {
-      std::fprintf(stderr, "qsft host: unexpected argument '%s'\n\n", args[i]);
-      std::fputs(kHostHelp, stderr);
-      return 2;
+  for (size_t i = 1; i < args.size();) {
+    const std::string_view arg = args[i];
+    if (IsHelpOption(arg)) {
+      std::fputs(kHostHelp, stdout);
+      return 0;
     }
-    if (!mode) {
-      std::fprintf(stderr, "qsft host: --dialogs takes auto, gtk, script or none\n");
-      return 2;
-    }
+    std::string error;
+    const auto value = TakeOptionValue(args, i, "--dialogs", error);
+    if (!error.empty()) return Usage(error);
+    if (!value) return Usage("unexpected argument '" + std::string(arg) + "'");
+    const std::optional<DialogsMode> mode = ParseDialogsMode(*value);
+    if (!mode) return Usage("--dialogs takes auto, gtk, script or none");
     options.dialogs = *mode;
   }
   if (options.dialogs == DialogsMode::kGtk && platform::GtkDialogs() == nullptr) {

@@ -1,6 +1,7 @@
 // qsft: the command-line front of the file-transfer control.
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <span>
 
 #include "qsft/commands.h"
@@ -35,7 +36,15 @@ int main(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   for (const auto& c : kCommands) {
-    if (c.name == argv[1]) return c.run(std::span<char*>(argv + 1, static_cast<size_t>(argc - 1)));
+    if (c.name != argv[1]) continue;
+    // A failure nobody foresaw still ends with a message and status 1, never with an abort:
+    // unwinding lets the control remove what it had started.
+    try {
+      return c.run(std::span<char*>(argv + 1, static_cast<size_t>(argc - 1)));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qsft %s: %s\n", argv[1], e.what());
+      return 1;
+    }
   }
   std::fprintf(stderr, "qsft: unknown command '%s'\n\n", argv[1]);
   PrintUsage(stderr);

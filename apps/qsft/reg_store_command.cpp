@@ -228,7 +228,7 @@ int RunRegCommand(std::span<const std::string> args, std::string& out, std::stri
     return kOk;
   }
   if (command == "import") {
-    if (rest.size() != 1) return Usage(err, "import takes one FILE");
+    if (rest.size() != 1 || rest[0].empty()) return Usage(err, "import takes one FILE");
     return Import(rest[0], err);
   }
   if (command == "export") {

@@ -18,7 +18,7 @@ namespace {
 constexpr uint32_t kDefaultChunkSize = 1024 * 1024;
 
 constexpr const char kUploadHelp[] =
-    "usage: qsft upload FILE URL [--chunk-size N] [--first] [--page PAGE] [--quiet]\n"
+    "usage: qsft upload [--chunk-size N] [--first] [--page PAGE] [--quiet] [--] FILE URL\n"
     "\n"
     "Uploads FILE to URL through the file-transfer control, exactly as a page of the web\n"
     "client would: one POST request per chunk, each acknowledged by the server; the last one\n"
@@ -31,6 +31,7 @@ constexpr const char kUploadHelp[] =
     "  --page PAGE     the address of the page the control acts for (default: the origin\n"
     "                  of URL); URL must be on the page's host and port\n"
     "  --quiet         no progress display\n"
+    "  --              the arguments after it are FILE and URL, even when one starts with -\n"
     "\n"
     "Progress: a bar on a terminal, a plain line every few seconds otherwise. Ctrl-C cancels\n"
     "the upload.\n"
@@ -51,9 +52,15 @@ int UploadMain(std::span<char*> args) {
   bool first = false;
   uint32_t chunk_size = kDefaultChunkSize;
   std::vector<std::string> operands;
+  bool options_ended = false;
   for (size_t i = 1; i < args.size();) {
     const std::string_view arg = args[i];
     std::string error;
+    if (options_ended) {
+      operands.emplace_back(arg);
+      ++i;
+      continue;
+    }
     if (IsHelpOption(arg)) {
       std::cout << kUploadHelp;
       return kExitOk;
@@ -74,6 +81,8 @@ int UploadMain(std::span<char*> args) {
       quiet = true;
     } else if (arg == "--first") {
       first = true;
+    } else if (IsEndOfOptions(arg)) {
+      options_ended = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option " + std::string(arg));
     } else {
@@ -83,12 +92,17 @@ int UploadMain(std::span<char*> args) {
   }
   if (operands.size() != 2) return Usage("needs FILE and URL");
   const std::string& url = operands[1];
+  if (url.empty()) return Usage("URL is empty");
   if (page.empty()) {
     const auto origin = OriginOf(url);
     if (!origin) return Usage("URL is not absolute; give --page for a relative one");
     page = *origin;
+  } else if (auto wrong = CheckPageUrl("--page", page)) {
+    return Usage(*wrong);
   }
-  const std::filesystem::path file = std::filesystem::absolute(operands[0]).lexically_normal();
+  const FileOperand operand = ParseFileOperand("FILE", operands[0]);
+  if (!operand.error.empty()) return Usage(operand.error);
+  const std::filesystem::path& file = operand.path;
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(file, ec);
   const std::optional<uint64_t> total = ec ? std::nullopt : std::optional<uint64_t>(size);

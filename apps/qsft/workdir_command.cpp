@@ -90,6 +90,7 @@ int WorkdirMain(std::span<char*> args) {
   if (datasource.empty()) return Usage("needs --datasource NAME");
   if (user.empty()) return Usage("needs --user NAME");
   if (page.empty()) return Usage("needs --page URL");
+  if (auto wrong = CheckPageUrl("--page", page)) return Usage(*wrong);
 
   CliControl control(FromUtf8(page));
   control.Put(u"DatasourceName", Variant::String(FromUtf8(datasource)));

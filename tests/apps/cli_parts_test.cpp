@@ -55,6 +55,26 @@ TEST(TakeOptionValue, SeparateOrJoinedValue) {
   EXPECT_EQ(TakeOptionValue(args, i, "--page", error), std::nullopt);  // last, without value
   EXPECT_EQ(error, "--page needs a value");
   EXPECT_EQ(i, 4u);
+
+  std::string b1 = "--page=", b2 = "--page", b3 = "";
+  std::vector<char*> empty = {a0.data(), b1.data(), b2.data(), b3.data()};
+  for (size_t at : {1u, 2u}) {
+    error.clear();
+    i = at;
+    EXPECT_EQ(TakeOptionValue(empty, i, "--page", error), std::nullopt);
+    EXPECT_EQ(error, "--page needs a value");
+    EXPECT_EQ(i, at);
+  }
+}
+
+TEST(ParseFileOperand, RefusesWhatCannotNameAFile) {
+  EXPECT_EQ(ParseFileOperand("PATH", "").error, "PATH is empty; name a file");
+  for (const std::string dir : {"/tmp", "/tmp/", "/no/such/dir/", "/no/such/..", "."}) {
+    EXPECT_EQ(ParseFileOperand("PATH", dir).error, dir + " is a directory; name a file");
+  }
+  const FileOperand ok = ParseFileOperand("PATH", "/no/such/../dir/a.bin");
+  EXPECT_EQ(ok.error, "");
+  EXPECT_EQ(ok.path, "/no/dir/a.bin");
 }
 
 TEST(ParseTransferStatus, SplitsAtTheFirstTwoBarsOnly) {

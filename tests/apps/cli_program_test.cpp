@@ -339,6 +339,24 @@ TEST_F(CliProgramTest, WrongArgumentsExitTwoWithUsage) {
       {{"workdir", "--datasource", "d", "--page", "http://h.test/"}, "needs --user"},
       {{"workdir", "--datasource", "d", "--user", "u"}, "needs --page"},
       {{"workdir", "--change", "--check"}, "exclude each other"},
+      // Empty and odd operands and values: a message, never an abort.
+      {{"download", "http://h.test/d?file=a", ""}, "PATH is empty"},
+      {{"download", "", "/tmp/x"}, "URL is empty"},
+      {{"download", "http://h.test/d?file=a", "/tmp/x/.."}, "is a directory"},
+      {{"download", "--page=", "http://h.test/d?file=a", "/tmp/x"}, "--page needs a value"},
+      {{"download", "--page", "not a url", "http://h.test/d?file=a", "/tmp/x"}, "absolute URL"},
+      {{"download", "--", "http://h.test/d?file=a"}, "needs URL and PATH"},
+      {{"upload", "", "http://h.test/u"}, "FILE is empty"},
+      {{"upload", "/tmp", "http://h.test/u"}, "is a directory"},
+      {{"upload", "/tmp/x", ""}, "URL is empty"},
+      {{"upload", "/tmp/x", "http://h.test/u", "--chunk-size="}, "--chunk-size needs a value"},
+      {{"workdir", "--datasource", "d", "--user", "u", "--page", "notaurl"}, "absolute URL"},
+      {{"workdir", "--datasource", "d", "--user", "u", "--page", "http://h/", "--dir", ""},
+       "--dir needs a value"},
+      {{"host", "--dialogs"}, "--dialogs needs a value"},
+      {{"host", "--dialogs=sometimes"}, "--dialogs takes"},
+      {{"host", "extra"}, "unexpected argument"},
+      {{"version", "extra"}, "unexpected argument"},
   };
   for (const auto& c : cases) {
     auto run = Start(c.args);
@@ -348,12 +366,26 @@ TEST_F(CliProgramTest, WrongArgumentsExitTwoWithUsage) {
     EXPECT_EQ(run->out(), "");
   }
   EXPECT_TRUE(server_->requests().empty());
+  // The settings store answers for itself: a missing file is a usage error as well.
+  auto reg = Start({"reg", "import", ""});
+  EXPECT_EQ(reg->Finish(), 2) << reg->err();
+  EXPECT_NE(reg->err().find("import takes one FILE"), std::string::npos) << reg->err();
+}
+
+TEST_F(CliProgramTest, OperandsAfterDoubleDashMayStartWithADash) {
+  WriteFile(root_ / "a.txt", "content of a");
+  const fs::path before = fs::current_path();
+  fs::current_path(target_.path());  // the child starts here; "-a.txt" is relative to it
+  auto run = Start({"download", "--quiet", "--", Url("a.txt"), "-a.txt"});
+  fs::current_path(before);
+  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(ReadFile(target_ / "-a.txt"), "content of a");
 }
 
 TEST_F(CliProgramTest, HelpForEveryCommandGoesToStandardOutput) {
   auto top = Start({"--help"});
   EXPECT_EQ(top->Finish(), 0);
-  for (const std::string command : {"download", "upload", "workdir"}) {
+  for (const std::string command : {"download", "upload", "workdir", "host", "version"}) {
     EXPECT_NE(top->out().find("  " + command + " "), std::string::npos) << top->out();
     auto help = Start({command, "--help"});
     EXPECT_EQ(help->Finish(), 0);
