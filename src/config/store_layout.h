@@ -24,6 +24,9 @@ inline constexpr std::u16string_view kZoneLock = u"ZoneLock";
 inline constexpr std::u16string_view kTrustedZoneDisabled = u"TrustedZoneDisabled";
 inline constexpr std::u16string_view kUserWorkDir = u"UserWorkDir";
 inline constexpr std::u16string_view kAllowedSites = u"AllowedSites";
+// The trusted-sites list of browser pages: the user's own entries under <kClientKey> and the
+// administrator's beside the site lock under <kPolicyRoot>, both numbered lists.
+inline constexpr std::u16string_view kTrustedSites = u"TrustedSites";
 
 // The per-user key path has always been formed in a buffer of 256 characters; the limit stays.
 inline constexpr size_t kMaxDatasourceKeyPathLength = 255;
