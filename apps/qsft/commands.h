@@ -17,6 +17,10 @@ struct Command {
 
 int VersionMain(std::span<char*> args);
 int HostMain(std::span<char*> args);
+// qsft-browser-host: `qsft host --native-messaging` under the name the browsers start. The
+// browsers pass the caller's identity as arguments; the host takes it from each message instead.
+int BrowserHostMain();
+int TrustMain(std::span<char*> args);
 int RegMain(std::span<char*> args);
 int DownloadMain(std::span<char*> args);
 int UploadMain(std::span<char*> args);

@@ -11,13 +11,14 @@
 #include "qsft/commands.h"
 #include "qsft/host.h"
 #include "qsft/host_dialogs.h"
+#include "qsft/native_host.h"
 
 namespace qs::app {
 
 namespace {
 
 constexpr const char kHostHelp[] =
-    "usage: qsft host [--dialogs=auto|gtk|script|none]\n"
+    "usage: qsft host [--dialogs=auto|gtk|script|none] [--native-messaging]\n"
     "\n"
     "Creates controls and drives them through their method table. Reads one JSON request\n"
     "object per line on standard input and writes one JSON answer per line, in order, on\n"
@@ -51,6 +52,15 @@ constexpr const char kHostHelp[] =
     "  \"shown\": [{\"kind\":\"folder\"|\"file\"|\"files\"|\"message\"|\"credentials\"|\"app\",\n"
     "  \"title\",\"start\",\"text\",\"icon\",\"buttons\" where they apply}].\n"
     "\n"
+    "--native-messaging\n"
+    "  The browsers' framing instead of lines: each message is a 4-byte length in native byte\n"
+    "  order and UTF-8 JSON. Requests come from the browser extension, which adds the calling\n"
+    "  frame as \"sender\" ({\"url\",\"tab\",\"frame\",\"document\",\"port\"}); the page address\n"
+    "  and zone of a control come from it alone, every create passes the site lock, control\n"
+    "  names are per document, and only create, call, get, put, destroy and\n"
+    "  {\"op\":\"release\"} (destroy the document's controls) are accepted.\n"
+    "  qsft-browser-host, which the browsers' host manifests name, is this mode.\n"
+    "\n"
     "answers:\n"
     "  {\"id\":2,\"result\":VALUE}\n"
     "  {\"id\":2,\"error\":{\"code\":-2147352570,\"message\":\"...\"}}\n"
@@ -68,6 +78,7 @@ int Usage(const std::string& error) {
 
 int HostMain(std::span<char*> args) {
   HostOptions options;
+  bool native_messaging = false;
   options.dialogs = DialogsMode::kAuto;
   options.desktop_dialogs = &platform::GtkDialogs;
   for (size_t i = 1; i < args.size();) {
@@ -75,6 +86,11 @@ int HostMain(std::span<char*> args) {
     if (IsHelpOption(arg)) {
       std::fputs(kHostHelp, stdout);
       return 0;
+    }
+    if (arg == "--native-messaging") {
+      native_messaging = true;
+      ++i;
+      continue;
     }
     std::string error;
     const auto value = TakeOptionValue(args, i, "--dialogs", error);
@@ -89,7 +105,16 @@ int HostMain(std::span<char*> args) {
     return 2;
   }
   std::ios::sync_with_stdio(false);
+  if (native_messaging) return RunNativeMessagingHost(std::cin, std::cout, std::cerr, options);
   return RunHost(std::cin, std::cout, std::cerr, options);
+}
+
+int BrowserHostMain() {
+  HostOptions options;
+  options.dialogs = DialogsMode::kAuto;
+  options.desktop_dialogs = &platform::GtkDialogs;
+  std::ios::sync_with_stdio(false);
+  return RunNativeMessagingHost(std::cin, std::cout, std::cerr, options);
 }
 
 }  // namespace qs::app

@@ -135,4 +135,12 @@ bool HostSession::DestroyControl(std::u16string_view name) {
   return false;
 }
 
+void HostSession::DestroyControlsWithPrefix(std::u16string_view prefix) {
+  for (size_t i = controls_.size(); i-- > 0;) {
+    if (std::u16string_view(controls_[i].name).starts_with(prefix)) {
+      controls_.erase(controls_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+}
+
 }  // namespace qs::app

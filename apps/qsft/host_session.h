@@ -81,6 +81,8 @@ class HostSession {
   bool AddControl(std::u16string name, std::unique_ptr<CQSFileTransferCtrl> control);
   // Destroys the control; false when there is none of that name.
   bool DestroyControl(std::u16string_view name);
+  // Destroys every control whose name begins with `prefix`, newest first.
+  void DestroyControlsWithPrefix(std::u16string_view prefix);
 
  private:
   struct Entry {

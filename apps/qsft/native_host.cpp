@@ -1,0 +1,144 @@
+#include "qsft/native_host.h"
+
+#include <istream>
+#include <ostream>
+
+#include "base/text.h"
+#include "qsft/native_framing.h"
+#include "trust/trusted_sites.h"
+
+namespace qs::app {
+
+namespace {
+
+using Kind = json::Value::Kind;
+
+// The members of a page's request that pass on, each checked by the op itself.
+constexpr std::u16string_view kPassedMembers[] = {u"id",   u"op",    u"name",  u"dispid",
+                                                  u"args", u"value", u"props", u"class"};
+constexpr std::u16string_view kPageOps[] = {u"create", u"call", u"get", u"put", u"destroy"};
+
+bool IsIdPart(const json::Value* v) {
+  return v == nullptr || v->kind() == Kind::kNull || v->kind() == Kind::kNumber ||
+         v->kind() == Kind::kString;
+}
+
+std::string ErrorAnswer(const json::Value* id, const OpFailure& failure) {
+  json::Object error;
+  error.emplace_back(u"code", json::Value::Integer(static_cast<int32_t>(failure.code)));
+  error.emplace_back(u"message", json::Value::String(failure.message.empty()
+                                                         ? DescribeCode(failure.code)
+                                                         : failure.message));
+  json::Object answer;
+  answer.emplace_back(u"id", id && IsIdPart(id) ? *id : json::Value());
+  answer.emplace_back(u"error", json::Value::MakeObject(std::move(error)));
+  return json::Write(json::Value::MakeObject(std::move(answer)));
+}
+
+std::string OkAnswer(const json::Value* id) {
+  json::Object answer;
+  answer.emplace_back(u"id", id ? *id : json::Value());
+  answer.emplace_back(u"result", json::Value());
+  return json::Write(json::Value::MakeObject(std::move(answer)));
+}
+
+}  // namespace
+
+std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Value& message) {
+  if (message.kind() != Kind::kObject) return BadRequest(u"a request must be a JSON object");
+  const json::Value* sender = message.Find(u"sender");
+  if (!sender || sender->kind() != Kind::kObject) {
+    return BadRequest(u"the request has no \"sender\"");
+  }
+  const json::Value* url = sender->Find(u"url");
+  if (!url || url->kind() != Kind::kString) return BadRequest(u"the sender has no \"url\"");
+
+  // The document's own space of names, from the browser's identifiers of the sending frame.
+  json::Array parts;
+  for (std::u16string_view key : {u"tab", u"frame", u"document", u"port"}) {
+    const json::Value* v = sender->Find(key);
+    if (!IsIdPart(v)) return BadRequest(u"the sender's \"" + std::u16string(key) + u"\" is not an identifier");
+    parts.push_back(v ? *v : json::Value());
+  }
+  BrowserRequest out;
+  out.owner = FromUtf8(json::Write(json::Value::MakeArray(std::move(parts)))) + u"/";
+
+  const json::Value* op = message.Find(u"op");
+  if (!op || op->kind() != Kind::kString) return BadRequest(u"the request has no \"op\"");
+  if (op->as_string() == u"release") {
+    out.release = true;
+    return out;
+  }
+  bool page_op = false;
+  for (auto name : kPageOps) page_op = page_op || op->as_string() == name;
+  if (!page_op) return BadRequest(u"unknown op \"" + op->as_string() + u"\"");
+
+  const json::Value* control = message.Find(u"control");
+  if (!control || control->kind() != Kind::kString || control->as_string().empty()) {
+    return BadRequest(u"\"control\" must be a non-empty string");
+  }
+  json::Object request;
+  for (const auto& [key, value] : message.as_object()) {
+    for (auto passed : kPassedMembers) {
+      if (key == passed) request.emplace_back(key, value);
+    }
+  }
+  request.emplace_back(u"control", json::Value::String(out.owner + control->as_string()));
+  if (op->as_string() == u"create") {
+    request.emplace_back(u"page", *url);
+    request.emplace_back(u"zone", json::Value::Integer(ZoneOfPage(url->as_string())));
+    request.emplace_back(u"safe", json::Value::Bool(true));
+  }
+  out.request = json::Value::MakeObject(std::move(request));
+  return out;
+}
+
+int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& diag,
+                           const HostOptions& options) {
+  HostSession session(options, diag);
+  std::string message;
+  for (;;) {
+    const FrameStatus status = ReadFrame(in, options.limits.max_bytes, message);
+    if (status == FrameStatus::kEnd) break;
+    std::string answer;
+    if (status == FrameStatus::kTooLong) {
+      answer = ErrorAnswer(nullptr, BadRequest(u"request longer than " +
+                                               FromAscii(std::to_string(options.limits.max_bytes)) +
+                                               u" bytes"));
+    } else {
+      auto parsed = json::Parse(message, options.limits);
+      const json::Value* id = nullptr;
+      if (auto* error = std::get_if<json::ParseError>(&parsed)) {
+        answer = ErrorAnswer(nullptr, BadRequest(u"malformed request: " + FromUtf8(error->ToString())));
+      } else {
+        const json::Value& value = std::get<json::Value>(parsed);
+        id = value.kind() == Kind::kObject ? value.Find(u"id") : nullptr;
+        auto translated = TranslateBrowserMessage(value);
+        if (auto* failure = std::get_if<OpFailure>(&translated)) {
+          answer = ErrorAnswer(id, *failure);
+        } else {
+          auto& request = std::get<BrowserRequest>(translated);
+          if (request.release) {
+            session.DestroyControlsWithPrefix(request.owner);
+            answer = OkAnswer(id);
+          } else {
+            answer = session.Answer(json::Write(request.request));
+          }
+        }
+      }
+      if (answer.size() > kMaxReplyBytes) {
+        answer = ErrorAnswer(id, OpFailure{0x8007000E, u"the answer is longer than the browser accepts"});
+      }
+    }
+    const std::string frame = EncodeFrame(answer);
+    out.write(frame.data(), static_cast<std::streamsize>(frame.size()));
+    out.flush();
+    if (!out) {
+      diag << "qsft host: cannot write the answer; ending the session\n";
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace qs::app

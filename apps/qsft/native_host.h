@@ -1,0 +1,46 @@
+// `qsft host --native-messaging`: the script host for pages shown in a browser.
+//
+// The browser extension holds one connection to one host process for the whole browser, so the
+// controls of every page share the process, as they would inside one browser process. Each
+// message is a request of `qsft host` as the page sent it, plus a "sender" object that the
+// extension fills in from what the browser reports about the calling frame:
+//
+//   {"id":7,"op":"create","control":"c1","props":{},"class":"...",
+//    "sender":{"url":"https://dms.example/app","tab":3,"frame":0,"document":"A1B2","port":12}}
+//
+// Nothing a page claims about itself is believed. The page address of a control is the
+// sender's "url"; its zone is 2 when that page matches the trusted-sites list and 3 otherwise;
+// every create negotiates object safety as a browser does, so a page that the site lock refuses
+// gets no control. Control names are a page's own: they live in a space per sending document
+// (tab, frame, document, port), so no page can reach another page's control. Only the ops a
+// page may use pass (create, call, get, put, destroy) plus "release", which destroys every
+// control of the sending document when it goes away. Answers are those of `qsft host`; one
+// that would exceed the browser's 1 MB limit is replaced by an error answer.
+//
+// When the input ends (the browser closed the connection) the session ends as `qsft host`
+// does: controls destroyed, newest first.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <variant>
+
+#include "qsft/host.h"
+#include "qsft/host_session.h"
+#include "qsft/json.h"
+
+namespace qs::app {
+
+// Returns the process exit code: 0 at the end of the input, 1 when `out` failed.
+int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& diag,
+                           const HostOptions& options);
+
+// What one browser message asks of the session.
+struct BrowserRequest {
+  json::Value request;         // a `qsft host` request (unused for a release)
+  std::u16string owner;        // the prefix of the sending document's control names
+  bool release = false;
+};
+std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Value& message);
+
+}  // namespace qs::app
