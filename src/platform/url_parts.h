@@ -49,8 +49,9 @@ ErrorOr<UrlParts> SplitUrl(std::u16string_view url);
 // authority, "x" and "../x" resolve against the base's directory, "?q" keeps its path. Leading
 // and trailing spaces and control characters and any tab or line break are removed from the
 // reference first, and in http, https, ftp, file, ws and wss URLs a "\" before the query counts
-// as "/", as browsers do; an empty reference gives the base itself. Spaces and
-// non-ASCII characters in the result are percent-encoded (UTF-8). The fragment is kept.
+// as "/", as browsers do; an empty reference gives the base itself. Path, query and fragment
+// are percent-encoded as browsers send them: a space is %20 (never "+"), a non-ASCII character
+// its UTF-8 bytes, existing escapes stay. The fragment is kept.
 // A result longer than `max_length` characters fails with 122.
 ErrorOr<std::u16string> CombineUrl(std::u16string_view base, std::u16string_view reference,
                                    size_t max_length);

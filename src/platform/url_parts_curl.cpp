@@ -1,8 +1,9 @@
 // The URL operations on libcurl's URL parser, the same one that the HTTP session uses to connect.
 //
 // Every URL is parsed with one set of flags, so that a URL means the same thing to the host
-// checks and to the connection: schemes curl does not support are still taken apart, spaces are
-// accepted and stored percent-encoded, as are non-ASCII characters. Host names are never
+// checks and to the connection: schemes curl does not support are still taken apart. Path, query
+// and fragment are escaped as browsers escape them before curl sees them (a space is %20
+// everywhere, non-ASCII characters are their UTF-8 bytes escaped). Host names are never
 // converted by curl (its conversion depends on the process locale); HostNameToAscii does that.
 #include "platform/url_parts.h"
 
@@ -50,11 +51,71 @@ ErrorOr<CurluPtr> NewHandle() {
   return u;
 }
 
+bool IsSpecialScheme(std::u16string_view scheme) {
+  for (std::u16string_view special : {u"http", u"https", u"ftp", u"file", u"ws", u"wss"}) {
+    if (EqualsIgnoreCase(scheme, special)) return true;
+  }
+  return false;
+}
+
+// The scheme a reference starts with ("" for a relative reference).
+std::u16string_view SchemeOf(std::u16string_view reference) {
+  auto is_alpha = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+  if (reference.empty() || !is_alpha(reference[0])) return {};
+  for (size_t i = 1; i < reference.size(); ++i) {
+    const char16_t c = reference[i];
+    if (c == u':') return reference.substr(0, i);
+    if (!is_alpha(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.') break;
+  }
+  return {};
+}
+
+// Where the path of a URL or reference begins: after "scheme://authority" or "//authority",
+// else at the start (or after "scheme:").
+size_t PathStart(std::string_view url) {
+  size_t at = 0;
+  const size_t colon = url.find(':');
+  if (colon != std::string_view::npos && url.find_first_of("/?#") > colon) at = colon + 1;
+  if (url.substr(at, 2) != "//") return at;
+  const size_t end = url.find_first_of("/?#", at + 2);
+  return end == std::string_view::npos ? url.size() : end;
+}
+
+// Escapes path, query and fragment of a UTF-8 URL as browsers send them: a space as %20 (curl
+// would write "+" in the query, which servers read as a plus sign outside form data), bytes of
+// non-ASCII characters, and the few characters browsers escape in each part (" < > everywhere,
+// ` { } in the path, ' in the query of a web scheme). The authority is left alone: its host is
+// checked and converted on its own. Existing escapes stay as they are.
+std::string EscapeLikeABrowser(std::string_view url, bool web_scheme) {
+  enum class Part { kPath, kQuery, kFragment };
+  std::string out(url.substr(0, PathStart(url)));
+  Part part = Part::kPath;
+  for (const char c : url.substr(out.size())) {
+    if (c == '?' && part == Part::kPath) part = Part::kQuery;
+    if (c == '#' && part != Part::kFragment) part = Part::kFragment;
+    const auto byte = static_cast<unsigned char>(c);
+    bool escape = byte == ' ' || byte >= 0x7F || c == '"' || c == '<' || c == '>';
+    if (part == Part::kPath) escape = escape || c == '`' || c == '{' || c == '}';
+    if (part == Part::kQuery) escape = escape || (c == '\'' && web_scheme);
+    if (part == Part::kFragment) escape = escape || c == '`';
+    if (!escape) {
+      out.push_back(c);
+      continue;
+    }
+    constexpr char kHex[] = "0123456789ABCDEF";
+    out += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+  }
+  return out;
+}
+
 // Hands `text` to the parser. The parser reads C strings: text with an embedded NUL would be cut
-// short there and judged by its first half, so it is refused instead.
-ErrorOr<void> SetUrl(CURLU* u, std::u16string_view text) {
+// short there and judged by its first half, so it is refused instead. `base_scheme` is the scheme
+// a relative reference will take.
+ErrorOr<void> SetUrl(CURLU* u, std::u16string_view text, std::u16string_view base_scheme = {}) {
   if (text.find(u'\0') != std::u16string_view::npos) return Fail(ErrorCode::kInternetInvalidUrl);
-  const std::string utf8 = ToUtf8(text);
+  const std::u16string_view own = SchemeOf(text);
+  const std::string utf8 =
+      EscapeLikeABrowser(ToUtf8(text), IsSpecialScheme(own.empty() ? base_scheme : own));
   const CURLUcode rc = curl_url_set(u, CURLUPART_URL, utf8.c_str(), kParseFlags);
   if (rc != CURLUE_OK) return Fail(CodeFor(rc));
   return {};
@@ -107,25 +168,6 @@ std::u16string CleanReference(std::u16string_view reference) {
     if (c != u'\t' && c != u'\n' && c != u'\r') cleaned.push_back(c);
   }
   return cleaned;
-}
-
-bool IsSpecialScheme(std::u16string_view scheme) {
-  for (std::u16string_view special : {u"http", u"https", u"ftp", u"file", u"ws", u"wss"}) {
-    if (EqualsIgnoreCase(scheme, special)) return true;
-  }
-  return false;
-}
-
-// The scheme a reference starts with ("" for a relative reference).
-std::u16string_view SchemeOf(std::u16string_view reference) {
-  auto is_alpha = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
-  if (reference.empty() || !is_alpha(reference[0])) return {};
-  for (size_t i = 1; i < reference.size(); ++i) {
-    const char16_t c = reference[i];
-    if (c == u':') return reference.substr(0, i);
-    if (!is_alpha(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.') break;
-  }
-  return {};
 }
 
 // In URLs of the web's own schemes browsers read "\" before the query as "/": "\\other\x"
@@ -203,8 +245,9 @@ ErrorOr<std::u16string> CombineUrl(std::u16string_view base, std::u16string_view
     QS_TRY_VOID(SetFragment(u.get(), std::u16string_view(cleaned).substr(1)));
   } else {
     // With a base in the handle, the parser resolves the reference against it.
-    BrowserSlashes(cleaned, QS_TRY(GetText(u.get(), CURLUPART_SCHEME)));
-    QS_TRY_VOID(SetUrl(u.get(), cleaned));
+    const std::u16string base_scheme = QS_TRY(GetText(u.get(), CURLUPART_SCHEME));
+    BrowserSlashes(cleaned, base_scheme);
+    QS_TRY_VOID(SetUrl(u.get(), cleaned, base_scheme));
   }
   std::u16string combined = QS_TRY(GetText(u.get(), CURLUPART_URL));
   if (combined.size() > max_length) return Fail(ErrorCode::kInsufficientBuffer);

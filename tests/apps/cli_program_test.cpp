@@ -212,6 +212,16 @@ TEST_F(CliProgramTest, DownloadResumesTwoBreaksAndWritesTheExactBytes) {
   EXPECT_EQ(resumed, 2);
 }
 
+TEST_F(CliProgramTest, SpacesAndNonAsciiInTheUrlGoOutAsABrowserSendsThem) {
+  const std::string name = "\xC3\xBC b+c.txt";  // a space is %20, and "+" stays a plus sign
+  WriteFile(root_ / name, "content");
+  auto run = Start({"download", "--quiet", Url(name), (target_ / "u.txt").string()});
+  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(ReadFile(target_ / "u.txt"), "content");
+  ASSERT_EQ(server_->requests().size(), 1u);
+  EXPECT_EQ(server_->requests()[0].target, "/download?file=%C3%BC%20b+c.txt");
+}
+
 TEST_F(CliProgramTest, QuietDownloadWritesNothing) {
   WriteFile(root_ / "a.txt", "content of a");
   auto run = Start({"download", "--quiet", Url("a.txt"), (target_ / "a.txt").string()});

@@ -55,7 +55,7 @@ TEST(UrlParts, Splits) {
       {u"http://:@h/", u"http", u"h", 80, false, u"", u"", u"/", u""},
       {u"http://[::1]:8080/x", u"http", u"[::1]", 8080, true, u"", u"", u"/x", u""},
       {u"http://b\u00fccher.example/\u00fc?\u00e4", u"http", u"b\u00fccher.example", 80, false,
-       u"", u"", u"/%c3%bc", u"%c3%a4"},
+       u"", u"", u"/%C3%BC", u"%C3%A4"},
       {u"http://h/a b", u"http", u"h", 80, false, u"", u"", u"/a%20b", u""},
       {u"ftp://h/x", u"ftp", u"h", 21, false, u"", u"", u"/x", u""},
       {u"foo://h/x", u"foo", u"h", 0, false, u"", u"", u"/x", u""},     // unknown: no default
@@ -128,9 +128,14 @@ TEST(UrlParts, CombinesLikeABrowser) {
       {page, u"", u"https://Host.Example/app/page?x=1"},         // the page itself
       {page, u" \t ", u"https://Host.Example/app/page?x=1"},
       {page, u"  up\tlo\nad/x \r\n", u"https://Host.Example/app/upload/x"},
-      {page, u"my file.txt?n=a b", u"https://Host.Example/app/my%20file.txt?n=a+b"},
-      {page, u"\u00fc?\u00e4", u"https://Host.Example/app/%c3%bc?%c3%a4"},
-      {page, u"a%20b", u"https://Host.Example/app/a%20b"},       // escapes kept, not doubled
+      // Escaped as browsers send them: a space is %20 in the query as well (a "+" there is a
+      // plus sign to the server), non-ASCII characters are their UTF-8 bytes.
+      {page, u"my file.txt?n=a b&p=1+2", u"https://Host.Example/app/my%20file.txt?n=a%20b&p=1+2"},
+      {page, u"\u00fc?\u00e4#\u00f6 x", u"https://Host.Example/app/%C3%BC?%C3%A4#%C3%B6%20x"},
+      {page, u"a%20b?c%2Bd", u"https://Host.Example/app/a%20b?c%2Bd"},  // escapes kept, not doubled
+      {page, u"p\"<>`{}|?q\"<>'`{}", u"https://Host.Example/app/p%22%3C%3E%60%7B%7D|?q%22%3C%3E%27`{}"},
+      {u"foo://h/a", u"b?q'", u"foo://h/b?q'"},  // ' is escaped in the query of web schemes only
+      {u"http://h/my app/", u"x", u"http://h/my%20app/x"},
       {page, u"..\\up\\x?a=\\b", u"https://Host.Example/up/x?a=\\b"},
       {page, u"\\\\other\\x", u"https://other/x"},
       {page, u"HTTP:\\\\other\\x", u"http://other/x"},

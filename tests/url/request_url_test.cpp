@@ -45,7 +45,7 @@ TEST(ResolveRequestUrl, ResolvesAgainstThePageAndKeepsToItsHostAndPort) {
       {app, u"", 0, u"https://dms.example/app/page"},
       {app, u"x#part", 0, u"https://dms.example/app/x"},  // a fragment is never sent
       {app, u"https://user:pw@dms.example/z", 0, u"https://user:pw@dms.example/z"},
-      {app, u"x y?n=a b", 0, u"https://dms.example/app/x%20y?n=a+b"},
+      {app, u"x y?n=a b", 0, u"https://dms.example/app/x%20y?n=a%20b"},
       {u"http://h", u"http://h:80/f", 0, u"http://h:80/f"},  // default port written out
       {u"http://h:80/", u"http://h/f", 0, u"http://h/f"},
       {u"http://127.0.0.1:8080/p/q", u"r?s", 0, u"http://127.0.0.1:8080/p/r?s"},
