@@ -25,5 +25,6 @@ int RegMain(std::span<char*> args);
 int DownloadMain(std::span<char*> args);
 int UploadMain(std::span<char*> args);
 int WorkdirMain(std::span<char*> args);
+int LangpackMain(std::span<char*> args);
 
 }  // namespace qs::app

@@ -18,6 +18,7 @@ constexpr Command kCommands[] = {
     {"upload", "upload a file to the server in chunks, with progress", qs::app::UploadMain},
     {"trust", "add, remove or list the sites whose pages count as trusted in a browser", qs::app::TrustMain},
     {"workdir", "print (choose, change or check) the working directory of a datasource and user", qs::app::WorkdirMain},
+    {"langpack", "build a signed language pack from a .po file, or show what a pack holds", qs::app::LangpackMain},
 };
 
 void PrintUsage(std::FILE* out) {
