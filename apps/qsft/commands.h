@@ -21,6 +21,8 @@ int HostMain(std::span<char*> args);
 // browsers pass the caller's identity as arguments; the host takes it from each message instead.
 int BrowserHostMain();
 int TrustMain(std::span<char*> args);
+int RegisterMain(std::span<char*> args);
+int UnregisterMain(std::span<char*> args);
 int RegMain(std::span<char*> args);
 int DownloadMain(std::span<char*> args);
 int UploadMain(std::span<char*> args);

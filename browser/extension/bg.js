@@ -1,0 +1,83 @@
+// The extension's background: one connection to the native host for the whole browser, shared
+// by the pages' ports. Each request of a page is passed on with the identity the browser
+// reports for the page's frame (never what the page says about itself); the answers go back to
+// the port that asked. When a page's port closes (navigation, reload, tab or iframe gone) the
+// host releases that document's controls. When the host exits, every page learns that its
+// controls are gone, and the next request starts a new host.
+'use strict';
+const api = globalThis.browser ?? globalThis.chrome;
+const HOST_NAME = 'com.tarnholt.quillstone.filetransfer';
+const PASSED = ['op', 'control', 'name', 'dispid', 'args', 'value', 'props', 'class'];
+const PAGE_OPS = new Set(['create', 'call', 'get', 'put', 'destroy']);
+
+let host = null;            // the native port
+let nextHostId = 1;
+const waiting = new Map();  // host request id -> {port, id}
+const pagePorts = new Map();  // page port -> its sender identity
+let nextPagePort = 1;
+
+function senderOf(port) {
+  const s = port.sender || {};
+  return {
+    url: s.url ?? null,
+    origin: s.origin ?? null,
+    tab: s.tab ? s.tab.id : null,
+    frame: s.frameId ?? null,
+    document: s.documentId ?? null,
+    port: nextPagePort++,
+  };
+}
+
+function connectHost() {
+  host = api.runtime.connectNative(HOST_NAME);
+  host.onMessage.addListener((answer) => {
+    const w = waiting.get(answer.id);
+    if (!w) return;
+    waiting.delete(answer.id);
+    if (!pagePorts.has(w.port)) return;  // the page went away meanwhile
+    try {
+      w.port.postMessage({answer: {...answer, id: w.id}});
+    } catch (e) { /* the page's port closed */ }
+  });
+  host.onDisconnect.addListener(() => {
+    const why = (api.runtime.lastError && api.runtime.lastError.message) || 'the host ended';
+    host = null;
+    for (const [, w] of waiting) {
+      try {
+        w.port.postMessage({answer: {id: w.id, error: {code: -2147467259, message: 'the control host has ended: ' + why}}});
+      } catch (e) { /* gone */ }
+    }
+    waiting.clear();
+    for (const port of pagePorts.keys()) {
+      try { port.postMessage({hostGone: true}); } catch (e) { /* gone */ }
+    }
+  });
+}
+
+function toHost(message) {
+  if (!host) connectHost();
+  host.postMessage(message);
+}
+
+api.runtime.onConnect.addListener((port) => {
+  if (port.name !== 'qsft-page' || !port.sender || !port.sender.url) return;
+  pagePorts.set(port, senderOf(port));
+  port.onMessage.addListener((request) => {
+    const sender = pagePorts.get(port);
+    if (!sender || !request || typeof request !== 'object') return;
+    if (!PAGE_OPS.has(request.op)) {
+      port.postMessage({answer: {id: request.id, error: {code: -2147024809, message: 'unknown op'}}});
+      return;
+    }
+    const message = {id: nextHostId++, sender};
+    for (const key of PASSED) if (key in request) message[key] = request[key];
+    waiting.set(message.id, {port, id: request.id});
+    toHost(message);
+  });
+  port.onDisconnect.addListener(() => {
+    const sender = pagePorts.get(port);
+    pagePorts.delete(port);
+    // Only a host that knows this document's controls needs to hear of it.
+    if (sender && host) host.postMessage({id: nextHostId++, op: 'release', sender});
+  });
+});

@@ -1,0 +1,121 @@
+// The page's own interface to the file-transfer control: window.QSWebFileTransfer.
+//
+// Runs in the page's world at document start. Requests travel by window messages to the relay
+// content script of this same frame, which hands them to the extension's service worker; the
+// service worker adds what the browser knows about this frame and passes them to the host.
+(() => {
+  'use strict';
+  if (window.QSWebFileTransfer) return;
+
+  const TO_RELAY = 'qsft-page-request';
+  const FROM_RELAY = 'qsft-relay-answer';
+  const E_FAIL = -2147467259;  // 0x80004005
+  const pending = new Map();   // request id -> {resolve, reject}
+  const controls = new Set();  // live control states
+  let nextId = 1;
+  let nextControl = 1;
+
+  function failure(code, message) {
+    const e = new Error(message);
+    e.code = code | 0;  // signed 32-bit, as script hosts show it
+    return e;
+  }
+
+  function send(request) {
+    const id = nextId++;
+    return new Promise((resolve, reject) => {
+      pending.set(id, {resolve, reject});
+      window.postMessage({channel: TO_RELAY, request: {...request, id}}, window.location.origin === 'null' ? '*' : window.location.origin);
+    });
+  }
+
+  window.addEventListener('message', (event) => {
+    // Only the relay of this frame answers; other frames can post to this window too.
+    if (event.source !== window || !event.data || event.data.channel !== FROM_RELAY) return;
+    const {answer, hostGone} = event.data;
+    if (hostGone) {
+      // The host process ended: its controls are gone with it.
+      for (const state of controls) state.gone = true;
+      controls.clear();
+      for (const {reject} of pending.values()) {
+        reject(failure(E_FAIL, 'the control host has ended; this control is gone, create a new one'));
+      }
+      pending.clear();
+      return;
+    }
+    if (!answer || !pending.has(answer.id)) return;
+    const {resolve, reject} = pending.get(answer.id);
+    pending.delete(answer.id);
+    if (answer.error) reject(failure(answer.error.code, answer.error.message));
+    else resolve(answer.result === undefined ? null : answer.result);
+  });
+
+  // Script values as the host takes them: null, numbers, booleans, strings, arrays of strings.
+  const toValue = (v) => (v === undefined ? null : v);
+
+  function makeControl(name) {
+    const state = {name, gone: false, destroyed: false};
+    controls.add(state);
+    const op = (request) => {
+      if (state.destroyed) return Promise.reject(failure(E_FAIL, 'the control has been destroyed'));
+      if (state.gone) {
+        return Promise.reject(failure(E_FAIL, 'the control host has ended; this control is gone, create a new one'));
+      }
+      return send({...request, control: name});
+    };
+    const api = {
+      get: (prop) => op({op: 'get', name: String(prop)}),
+      put: (prop, value) => op({op: 'put', name: String(prop), value: toValue(value)}),
+      call: (method, ...args) => op({op: 'call', name: String(method), args: args.map(toValue)}),
+      destroy: () => {
+        const p = op({op: 'destroy'});
+        state.destroyed = true;
+        controls.delete(state);
+        return p;
+      },
+    };
+    // Every other name is an entry of the control's method table, called with its arguments.
+    return new Proxy(api, {
+      get(target, key) {
+        if (typeof key !== 'string') return undefined;
+        if (Object.prototype.hasOwnProperty.call(target, key)) return target[key];
+        if (key === 'then' || key === 'toJSON') return undefined;  // not a thenable
+        return (...args) => op({op: 'call', name: key, args: args.map(toValue)});
+      },
+      set() { return false; },
+    });
+  }
+
+  async function create(props, options) {
+    const request = {op: 'create'};
+    if (props !== undefined && props !== null) {
+      if (typeof props !== 'object') throw failure(-2147024809, 'props must be an object');
+      request.props = {};
+      for (const [k, v] of Object.entries(props)) request.props[k] = toValue(v);
+    }
+    if (options && options.class !== undefined) request.class = String(options.class);
+    const name = 'c' + nextControl++;
+    await send({...request, control: name});
+    return makeControl(name);
+  }
+
+  function fromElement(el) {
+    if (!(el instanceof HTMLObjectElement)) {
+      return Promise.reject(failure(-2147024809, 'fromElement takes an <object> element'));
+    }
+    const classid = el.getAttribute('classid') || '';
+    const match = /^clsid:(.+)$/i.exec(classid.trim());
+    if (!match) return Promise.reject(failure(-2147221164, 'the element has no classid="clsid:..."'));
+    const props = {};
+    for (const param of el.querySelectorAll(':scope > param')) {
+      const n = param.getAttribute('name');
+      if (n) props[n] = param.getAttribute('value') ?? '';
+    }
+    return create(props, {class: match[1]});
+  }
+
+  Object.defineProperty(window, 'QSWebFileTransfer', {
+    value: Object.freeze({create, fromElement}),
+    enumerable: false, configurable: false, writable: false,
+  });
+})();
