@@ -19,6 +19,7 @@ struct Field {
 
 struct Entry {
   Field context, id, plural, text;
+  Field plural_form;  // the latest msgstr[N]; only its presence matters
   bool fuzzy = false;
   bool plural_text = false;  // msgstr[N]
   bool empty() const { return !context.present && !id.present && !text.present; }
@@ -154,7 +155,8 @@ PoTexts ReadPoTexts(std::string_view source, std::string_view name) {
       field = &entry.text;
     } else if (keyword.starts_with("msgstr[")) {
       entry.plural_text = true;
-      field = &entry.plural;
+      entry.plural_form = Field{};
+      field = &entry.plural_form;
     } else {
       out.error = At(name, line_number, "unknown keyword \"" + std::string(keyword) + "\"");
       return out;
