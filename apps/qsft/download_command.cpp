@@ -8,6 +8,7 @@
 #include "qsft/cli_control.h"
 #include "qsft/cli_options.h"
 #include "qsft/commands.h"
+#include "qsft/network_trace.h"
 #include "qsft/progress.h"
 #include "qsft/transfer_watch.h"
 
@@ -16,7 +17,7 @@ namespace qs::app {
 namespace {
 
 constexpr const char kDownloadHelp[] =
-    "usage: qsft download [--page PAGE] [--quiet] [--] URL PATH\n"
+    "usage: qsft download [--page PAGE] [--quiet] [-v] [--] URL PATH\n"
     "\n"
     "Downloads URL into the file PATH through the file-transfer control, exactly as a page\n"
     "of the web client would: the data arrives in PATH.!incomplete, a broken connection is\n"
@@ -29,6 +30,8 @@ constexpr const char kDownloadHelp[] =
     "               URL, e.g. http://127.0.0.1:8080/); URL must be on the page's host and port\n"
     "  --quiet      no progress display\n"
     "  --           the arguments after it are URL and PATH, even when one starts with -\n"
+    "  -v           show the proxy each request went through and the authentication\n"
+    "               scheme it used (never a password or a token)\n"
     "\n"
     "Progress: a bar on a terminal, a plain line every few seconds otherwise. Ctrl-C cancels\n"
     "the download and removes what was written.\n"
@@ -46,6 +49,7 @@ int Usage(const std::string& error) {
 int DownloadMain(std::span<char*> args) {
   std::string page;
   bool quiet = false;
+  bool verbose = false;
   std::vector<std::string> operands;
   bool options_ended = false;
   for (size_t i = 1; i < args.size();) {
@@ -67,6 +71,8 @@ int DownloadMain(std::span<char*> args) {
     if (!error.empty()) return Usage(error);
     if (arg == "--quiet" || arg == "-q") {
       quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      verbose = true;
     } else if (IsEndOfOptions(arg)) {
       options_ended = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -91,6 +97,7 @@ int DownloadMain(std::span<char*> args) {
   const std::filesystem::path& target = operand.path;
   const std::filesystem::path directory = target.parent_path();
 
+  const NetworkTrace trace(std::cerr, verbose);
   CliControl control(FromUtf8(page));
   control.dialogs().Queue(platform::scripted::Folder{FromUtf8(directory.string())});
   const InvokeResult picked = control.Call(u"SelectDownloadDir");

@@ -8,6 +8,7 @@
 #include "qsft/cli_control.h"
 #include "qsft/cli_options.h"
 #include "qsft/commands.h"
+#include "qsft/network_trace.h"
 #include "qsft/progress.h"
 #include "qsft/transfer_watch.h"
 
@@ -18,7 +19,7 @@ namespace {
 constexpr uint32_t kDefaultChunkSize = 1024 * 1024;
 
 constexpr const char kUploadHelp[] =
-    "usage: qsft upload [--chunk-size N] [--first] [--page PAGE] [--quiet] [--] FILE URL\n"
+    "usage: qsft upload [--chunk-size N] [--first] [--page PAGE] [--quiet] [-v] [--] FILE URL\n"
     "\n"
     "Uploads FILE to URL through the file-transfer control, exactly as a page of the web\n"
     "client would: one POST request per chunk, each acknowledged by the server; the last one\n"
@@ -32,6 +33,8 @@ constexpr const char kUploadHelp[] =
     "                  of URL); URL must be on the page's host and port\n"
     "  --quiet         no progress display\n"
     "  --              the arguments after it are FILE and URL, even when one starts with -\n"
+    "  -v              show the proxy each request went through and the authentication\n"
+    "                  scheme it used (never a password or a token)\n"
     "\n"
     "Progress: a bar on a terminal, a plain line every few seconds otherwise. Ctrl-C cancels\n"
     "the upload.\n"
@@ -49,6 +52,7 @@ int Usage(const std::string& error) {
 int UploadMain(std::span<char*> args) {
   std::string page;
   bool quiet = false;
+  bool verbose = false;
   bool first = false;
   uint32_t chunk_size = kDefaultChunkSize;
   std::vector<std::string> operands;
@@ -79,6 +83,8 @@ int UploadMain(std::span<char*> args) {
     if (!error.empty()) return Usage(error);
     if (arg == "--quiet" || arg == "-q") {
       quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      verbose = true;
     } else if (arg == "--first") {
       first = true;
     } else if (IsEndOfOptions(arg)) {
@@ -107,6 +113,7 @@ int UploadMain(std::span<char*> args) {
   const uintmax_t size = std::filesystem::file_size(file, ec);
   const std::optional<uint64_t> total = ec ? std::nullopt : std::optional<uint64_t>(size);
 
+  const NetworkTrace trace(std::cerr, verbose);
   CliControl control(FromUtf8(page));
   control.dialogs().Queue(platform::scripted::Files{{FromUtf8(file.string())}});
   const InvokeResult picked = control.Call(u"SelectFile");

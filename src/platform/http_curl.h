@@ -34,6 +34,7 @@
 #include "base/error.h"
 #include "platform/http.h"
 #include "platform/http_curl_errors.h"
+#include "platform/proxy_resolver.h"
 
 namespace qs::platform::curl {
 
@@ -101,6 +102,8 @@ class SessionCore {
 
   CURLSH* share() const { return share_.get(); }
   MultiPool& pool() { return pool_; }
+  // The desktop's proxy answers for this session, by origin.
+  ProxyCache& proxies() { return proxies_; }
 
   bool closed() const { return closed_.load(std::memory_order_acquire); }
   // Marks the session closed, closes the idle connections and wakes every registered multi.
@@ -115,6 +118,7 @@ class SessionCore {
   std::atomic<uint32_t> send_ms_;
   std::atomic<uint32_t> receive_ms_;
   std::atomic<bool> closed_{false};
+  ProxyCache proxies_{DesktopProxyLookup()};
 
   // Declared before the pool: connections must go before the share object they used.
   Share share_;
@@ -179,6 +183,8 @@ class Transfer {
   // How the transfer ended; kSuccess while it runs.
   ErrorCode result() const { return result_; }
   const std::string& origin() const { return origin_; }
+  // The proxy the request goes through (http_curl_route.cpp).
+  const ProxyChoice& proxy() const { return proxy_; }
 
  private:
   struct Key {
@@ -192,6 +198,11 @@ class Transfer {
  private:
 
   ErrorOr<void> Configure(std::string_view url);
+  // The proxy and the authentication schemes (http_curl_route.cpp).
+  ErrorOr<void> ConfigureRoute(std::string_view url);
+  // After the end: a proxy's refusal of a tunnel as its answer, a proxy that could not be
+  // reached forgotten, and what a trace shows.
+  void NoteRouteOutcome(int curl_code);
   void CollectDone();
   void Abort(HttpAbort reason);
   void Finish(int curl_code);
@@ -208,6 +219,7 @@ class Transfer {
   static size_t WriteThunk(char* data, size_t size, size_t count, void* self);
   static int ProgressThunk(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                            curl_off_t ulnow);
+  static int DebugThunk(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
 
   std::shared_ptr<SessionCore> core_;
   std::string origin_;
@@ -240,7 +252,19 @@ class Transfer {
   HttpAbort abort_ = HttpAbort::kNone;
   ErrorCode result_ = ErrorCode::kSuccess;
   std::array<char, CURL_ERROR_SIZE> error_text_{};
+
+  // Route (http_curl_route.cpp): the proxy, and for traces the URL as shown and the schemes
+  // the request answered with.
+  ProxyChoice proxy_;
+  std::string shown_url_;
+  std::string sent_auth_;
+  std::string sent_proxy_auth_;
 };
+
+// The schemes offered to the server, and to a proxy the request goes through: Negotiate with
+// the user's ticket when `has_login` is false, Basic, Digest and NTLM with credentials.
+void SetServerAuth(CURL* easy, bool has_login);
+void SetProxyAuth(CURL* easy, const ProxyChoice& proxy, bool has_login);
 
 // A connection for requests with a body to the origin of `url` (http_curl_post.cpp).
 ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionCore> core,

@@ -142,8 +142,16 @@ class PostChannel {
   ErrorOr<void> Flush();
   void ResumeSending();
   void NoteChallenge(uint32_t status, bool final_head);
+  // Whether a 401 or 407 goes the way of "send again" (and so, in the end, to the person's
+  // prompt) rather than being the answer. A proxy's credentials can only come from the proxy
+  // setting or from the person; a server's also from the user's ticket when it offers
+  // Negotiate (single sign-on), even when there was none at hand.
   bool CredentialsFor(uint32_t status) const {
-    return status == kStatusProxyAuthRequired ? proxy_login_.known() : login_.known();
+    if (status == kStatusProxyAuthRequired) return true;
+    if (login_.known()) return true;
+    long offered = 0;
+    curl_easy_getinfo(transfer_->easy(), CURLINFO_HTTPAUTH_AVAIL, &offered);
+    return (static_cast<unsigned long>(offered) & CURLAUTH_NEGOTIATE) != 0;
   }
 
   size_t OnRead(char* buffer, size_t size);
@@ -156,6 +164,7 @@ class PostChannel {
   const std::string server_;      // host:port
   Login login_;
   Login proxy_login_;
+  unsigned long proxy_offered_ = 0;  // the schemes of the proxy's last challenge
   bool credentials_changed_ = false;
   HttpChallenge challenge_;
 
@@ -204,8 +213,17 @@ ErrorOr<void> PostChannel::StartTransfer() {
       headers_.reset(list);
     }
     CURL* e = transfer_->easy();
-    const long auth = static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST);
-    bool ok = curl_easy_setopt(e, CURLOPT_POST, 1L) == CURLE_OK &&
+    // The proxy setting's credentials, unless the person has given others.
+    const ProxyChoice& proxy = transfer_->proxy();
+    if (!proxy_login_.known() && proxy.has_credentials()) {
+      proxy_login_ = Login{proxy.user, proxy.password};
+    }
+    // A proxy that forwards plain HTTP may close the connection after each answer without
+    // saying so; a body sent on it again would be lost, so each request takes a fresh one.
+    const bool forwarded = proxy.kind == ProxyChoice::Kind::kProxy &&
+                           origin_url_.starts_with("http://") && proxy.url.starts_with("http");
+    bool ok = curl_easy_setopt(e, CURLOPT_FORBID_REUSE, forwarded ? 1L : 0L) == CURLE_OK &&
+              curl_easy_setopt(e, CURLOPT_POST, 1L) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get()) == CURLE_OK &&
               // A redirect of an upload is an answer: following it could carry the body to
               // another host than the page's.
@@ -213,27 +231,36 @@ ErrorOr<void> PostChannel::StartTransfer() {
               curl_easy_setopt(e, CURLOPT_READFUNCTION, &PostChannel::ReadThunk) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_READDATA, this) == CURLE_OK &&
               curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &PostChannel::SeekThunk) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_SEEKDATA, this) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_HTTPAUTH, auth) == CURLE_OK &&
-              curl_easy_setopt(e, CURLOPT_PROXYAUTH, auth) == CURLE_OK;
+              curl_easy_setopt(e, CURLOPT_SEEKDATA, this) == CURLE_OK;
     if (!ok) return Fail(ErrorCode::kInternetInternalError);
   } else {
     QS_TRY_VOID(transfer_->Restart(url_));
   }
 
   CURL* e = transfer_->easy();
-  auto text_or_null = [](const Login& login, const std::string& part) {
-    return login.known() ? part.c_str() : nullptr;
-  };
   bool ok =
       curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length_)) ==
-          CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_USERNAME, text_or_null(login_, login_.user)) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_PASSWORD, text_or_null(login_, login_.password)) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, text_or_null(proxy_login_, proxy_login_.user)) ==
-          CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_PROXYPASSWORD,
-                       text_or_null(proxy_login_, proxy_login_.password)) == CURLE_OK;
+      CURLE_OK;
+  // Without credentials the user's ticket is offered (http_curl_route.cpp).
+  SetServerAuth(e, login_.known());
+  if (ok && login_.known()) {
+    ok = curl_easy_setopt(e, CURLOPT_USERNAME, login_.user.c_str()) == CURLE_OK &&
+         curl_easy_setopt(e, CURLOPT_PASSWORD, login_.password.c_str()) == CURLE_OK;
+  }
+  if (proxy_login_.known()) {
+    // The schemes the proxy offered last, when known: with one, curl answers at once instead
+    // of asking first (which would cost the body once more).
+    constexpr unsigned long kWithPassword = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
+    const unsigned long offered = proxy_offered_ & kWithPassword;
+    ok = ok &&
+         curl_easy_setopt(e, CURLOPT_PROXYAUTH,
+                          static_cast<long>(offered != 0 ? offered : kWithPassword)) ==
+             CURLE_OK &&
+         curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, proxy_login_.user.c_str()) == CURLE_OK &&
+         curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, proxy_login_.password.c_str()) == CURLE_OK;
+  } else {
+    SetProxyAuth(e, transfer_->proxy(), false);
+  }
   if (!ok) return Fail(ErrorCode::kInternetInternalError);
   credentials_changed_ = false;
   read_paused_ = false;
@@ -368,6 +395,11 @@ void PostChannel::NoteChallenge(uint32_t status, bool final_head) {
   auto header = final_head ? transfer_->Header(name) : transfer_->LatestHeader(name);
   challenge_.proxy = proxy;
   challenge_.realm = header ? RealmOf(*header) : std::string();
+  if (proxy) {
+    long offered = 0;
+    curl_easy_getinfo(transfer_->easy(), CURLINFO_PROXYAUTH_AVAIL, &offered);
+    if (offered != 0) proxy_offered_ = static_cast<unsigned long>(offered);
+  }
   challenge_.user = proxy ? proxy_login_.user : login_.user;
 }
 

@@ -163,13 +163,13 @@ ErrorOr<void> Transfer::Configure(std::string_view url) {
       curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk) == CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK;
-  // No proxy option: curl then takes http_proxy, HTTPS_PROXY and no_proxy from the
-  // environment. No overall time-out either: a long download is not a stalled one.
+  // No overall time-out: a long download is not a stalled one.
   if (ok && !core_->agent().empty()) {
     ok = curl_easy_setopt(e, CURLOPT_USERAGENT, core_->agent().c_str()) == CURLE_OK;
   }
   if (!ok) return Fail(ErrorCode::kInternetInternalError);
-  return {};
+  // Hook: the desktop's proxy for this origin, and the authentication schemes.
+  return ConfigureRoute(url);
 }
 
 ErrorOr<void> Transfer::Begin() {
@@ -290,6 +290,8 @@ void Transfer::Finish(int curl_code) {
   if (result_ == ErrorCode::kSuccess && !head_final_ && !block_ended_) {
     result_ = ErrorCode::kInternetConnectionAborted;
   }
+  // Hook: a proxy's refusal of a tunnel, a proxy out of reach, traces.
+  NoteRouteOutcome(curl_code);
   // A transfer that ended cleanly makes its last head the final one, whatever its status.
   if (result_ == ErrorCode::kSuccess) head_final_ = true;
 }
