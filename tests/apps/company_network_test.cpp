@@ -1,0 +1,318 @@
+// qsft in a company network: the desktop's proxy settings (manual, a PAC script), a proxy that
+// wants credentials, and single sign-on with a Kerberos ticket, through `qsft download`,
+// `qsft upload` and `qsft host`, against a real proxy, a real KDC and real servers on
+// 127.0.0.1. Each program runs in a private desktop world (support/network_world.h), and each
+// outcome is checked in the proxy's or the server's log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devserver/server.h"
+#include "support/child_process.h"
+#include "support/network_world.h"
+#include "support/temp_dir.h"
+
+namespace qs::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(text) != std::string::npos;
+  }));
+}
+
+std::vector<std::string> Join(std::vector<std::string> first, const std::vector<std::string>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+class CompanyNetworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* bin = std::getenv("QSFT_BIN_DIR");
+    if (bin == nullptr) GTEST_SKIP() << "QSFT_BIN_DIR is not set (CTest sets it)";
+    program_ = std::string(bin) + "/qsft";
+    if (auto missing = MissingNetworkTool("desktop")) GTEST_SKIP() << *missing;
+    desktop_ = std::make_unique<DesktopWorld>(world_ / "home");
+    WriteFile(docs_ / "doc.bin", std::string(300000, 'd'));
+    WriteFile(docs_ / "proxy.pac",
+              "function FindProxyForURL(url, host) {\n"
+              "  if (host == \"127.0.0.1\") return \"PROXY 127.0.0.1:" + std::string("PORT") +
+                  "\";\n  return \"DIRECT\";\n}\n");
+    WriteFile(world_ / "up.bin", std::string(200000, 'u'));
+    server_ = std::make_unique<devserver::Server>(devserver::Options{docs_.path(), 0, nullptr});
+    ASSERT_TRUE(server_->Start());
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+
+  std::unique_ptr<ForwardProxy> StartProxy(const std::string& user = {},
+                                           const std::string& password = {}) {
+    if (auto missing = MissingNetworkTool("proxy")) {
+      ADD_FAILURE() << *missing;
+      return nullptr;
+    }
+    auto proxy = std::make_unique<ForwardProxy>(world_ / "proxy", user, password);
+    EXPECT_TRUE(proxy->running()) << ReadFile(world_ / "proxy" / "proxy.err");
+    return proxy;
+  }
+
+  Outcome Qsft(std::vector<std::string> args, const std::vector<std::string>& env) {
+    args.insert(args.begin(), program_);
+    ChildProcess child(args, env);
+    Outcome run;
+    run.code = child.Finish();
+    run.out = child.out();
+    run.err = child.err();
+    return run;
+  }
+  Outcome Download(const std::string& url, const std::vector<std::string>& env,
+               const std::string& name = "doc.bin") {
+    fs::remove(world_ / "out" / name);
+    return Qsft({"download", "-v", "--quiet", url, (world_ / "out" / name).string()}, env);
+  }
+  Outcome Upload(const std::string& url, const std::vector<std::string>& env) {
+    return Qsft({"upload", "-v", "--quiet", "--first", "--chunk-size", "64K",
+                 (world_ / "up.bin").string(), url},
+                env);
+  }
+  std::string DocUrl(const std::string& host) const {
+    return "http://" + host + ":" + std::to_string(server_->port()) + "/download?file=doc.bin";
+  }
+  std::string UploadUrl(const std::string& host) const {
+    return "http://" + host + ":" + std::to_string(server_->port()) + "/upload";
+  }
+  size_t ServerSaw(const std::string& target_prefix) const {
+    size_t n = 0;
+    for (const auto& r : server_->requests()) n += r.target.rfind(target_prefix, 0) == 0;
+    return n;
+  }
+
+  TempDir world_;
+  TempDir docs_;
+  std::string program_;
+  std::unique_ptr<DesktopWorld> desktop_;
+  std::unique_ptr<devserver::Server> server_;
+};
+
+// A page driven through `qsft host`: one control for `page`, calls by line.
+class HostRun {
+ public:
+  HostRun(const std::string& program, const std::vector<std::string>& env, const std::string& page)
+      : child_({program, "host", "--dialogs=script"}, env) {
+    Ask(R"({"id":0,"op":"create","control":"a","page":")" + page + R"(","zone":2,"props":{}})");
+  }
+  std::string Ask(const std::string& line) {
+    child_.Write(line + "\n");
+    bool ok = false;
+    return child_.ReadLine(ok);
+  }
+  std::string Call(const std::string& name, const std::string& args) {
+    return Ask(R"({"id":1,"op":"call","control":"a","name":")" + name + R"(","args":)" + args +
+               "}");
+  }
+  // The final status of the current transfer: `{"id":1,"result":"10|...|..."}`.
+  std::string FinalStatus() {
+    for (int polls = 0; polls < 3000; ++polls) {
+      std::string status = Call("GetTransferStatus", "[0]");
+      if (status.find(R"("result":"1|)") == std::string::npos &&
+          status.find(R"("result":"2|)") == std::string::npos) {
+        return status;
+      }
+      usleep(10000);
+    }
+    return "still running";
+  }
+  std::string Download(const std::string& url, const fs::path& target) {
+    Ask(R"({"id":1,"op":"dialogs","answers":[{"folder":")" + target.parent_path().string() +
+        R"("}]})");
+    Call("SelectDownloadDir", "[]");
+    Call("StartFileDownload", R"([")" + url + R"(",")" + target.string() + R"("])");
+    return FinalStatus();
+  }
+  // Uploads `file` with `answers` (JSON objects) queued for the dialogs after the picker's.
+  std::string Upload(const std::string& url, const fs::path& file, const std::string& answers) {
+    Ask(R"({"id":1,"op":"dialogs","answers":[{"files":[")" + file.string() + R"("]})" +
+        answers + "]}");
+    Call("SelectFile", "[]");
+    Call("StartFileUpload", R"([")" + url + R"(",true,")" + file.string() + R"(",65536])");
+    return FinalStatus();
+  }
+  std::string Shown() { return Ask(R"({"id":1,"op":"shown"})"); }
+  int Quit() { return child_.Finish(); }
+
+ private:
+  ChildProcess child_;
+};
+
+TEST_F(CompanyNetworkTest, ManualProxyFromTheDesktopSettingsCarriesEveryTransfer) {
+  auto proxy = StartProxy();
+  ASSERT_TRUE(proxy && proxy->running());
+  desktop_->SetManual("127.0.0.1", proxy->port());
+  const auto env = desktop_->Environment();
+
+  const Outcome down = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(down.code, 0) << down.err;
+  EXPECT_EQ(ReadFile(world_ / "out" / "doc.bin"), std::string(300000, 'd'));
+  // -v names the proxy and the scheme, nothing secret.
+  EXPECT_NE(down.err.find("proxy for http://127.0.0.1:" + std::to_string(server_->port()) +
+                          ": http://127.0.0.1:" + std::to_string(proxy->port())),
+            std::string::npos)
+      << down.err;
+  EXPECT_NE(down.err.find("GET http://127.0.0.1:" + std::to_string(server_->port()) +
+                          "/download: 200; proxy authentication none; server authentication none"),
+            std::string::npos)
+      << down.err;
+
+  const Outcome up = Upload(UploadUrl("127.0.0.1"), env);
+  EXPECT_EQ(up.code, 0) << up.err;
+  EXPECT_NE(up.out.find("OK 200000"), std::string::npos) << up.out;
+
+  HostRun host(program_, env, "http://127.0.0.1:" + std::to_string(server_->port()) + "/app/");
+  EXPECT_EQ(host.Download(DocUrl("127.0.0.1"), world_ / "host" / "doc.bin"),
+            R"({"id":1,"result":"10|300000|"})");
+  EXPECT_EQ(host.Quit(), 0);
+
+  const auto requests = proxy->Requests();
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1")), 2u);
+  EXPECT_EQ(CountContaining(requests, "POST " + UploadUrl("127.0.0.1") + "?chunkIdx="), 4u);
+  EXPECT_EQ(ServerSaw("/download"), 2u);
+
+  // The desktop's settings win over the environment's variables; with no settings the
+  // environment's proxy is used.
+  desktop_->SetNone();
+  const Outcome from_env = Download(
+      DocUrl("127.0.0.1"),
+      Join({"http_proxy=http://127.0.0.1:" + std::to_string(proxy->port())}, env));
+  EXPECT_EQ(from_env.code, 0) << from_env.err;
+  EXPECT_EQ(CountContaining(proxy->Requests(), "GET " + DocUrl("127.0.0.1")), 3u);
+}
+
+TEST_F(CompanyNetworkTest, PacScriptSendsOneHostThroughTheProxyAndAnotherDirect) {
+  if (auto missing = MissingNetworkTool("pac")) GTEST_SKIP() << *missing;
+  auto proxy = StartProxy();
+  ASSERT_TRUE(proxy && proxy->running());
+  std::string pac = ReadFile(docs_ / "proxy.pac");
+  pac.replace(pac.find("PORT"), 4, std::to_string(proxy->port()));
+  WriteFile(docs_ / "proxy.pac", pac);
+  desktop_->SetAutomatic("http://127.0.0.1:" + std::to_string(server_->port()) +
+                         "/download?file=proxy.pac");
+  SessionBus bus;
+  ASSERT_FALSE(bus.address().empty());
+  const auto env = desktop_->Environment(bus.address());
+
+  const Outcome via = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(via.code, 0) << via.err;
+  const Outcome direct = Download(DocUrl("localhost"), env);
+  EXPECT_EQ(direct.code, 0) << direct.err;
+  EXPECT_NE(direct.err.find("proxy for http://localhost:" + std::to_string(server_->port()) +
+                            ": direct"),
+            std::string::npos)
+      << direct.err;
+  const Outcome up_direct = Upload(UploadUrl("localhost"), env);
+  EXPECT_EQ(up_direct.code, 0) << up_direct.err;
+  HostRun host(program_, env, "http://127.0.0.1:" + std::to_string(server_->port()) + "/app/");
+  EXPECT_EQ(host.Upload(UploadUrl("127.0.0.1"), world_ / "up.bin", ""),
+            R"({"id":1,"result":"10|200000|OK 200000"})");
+  EXPECT_EQ(host.Quit(), 0);
+
+  const auto requests = proxy->Requests();
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1")), 1u);
+  EXPECT_EQ(CountContaining(requests, "localhost"), 0u);
+  EXPECT_EQ(CountContaining(requests, "POST " + UploadUrl("127.0.0.1")), 4u);
+  EXPECT_EQ(ServerSaw("/download?file=doc.bin"), 2u);
+  EXPECT_EQ(ServerSaw("/upload"), 8u);
+}
+
+TEST_F(CompanyNetworkTest, ProxyCredentialsFromTheSettingsOrThePrompt) {
+  auto proxy = StartProxy("alice", "s3cret");
+  ASSERT_TRUE(proxy && proxy->running());
+  desktop_->SetManual("127.0.0.1", proxy->port(), "alice", "s3cret");
+  const auto env = desktop_->Environment();
+
+  const Outcome down = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(down.code, 0) << down.err;
+  EXPECT_NE(down.err.find("as user alice"), std::string::npos) << down.err;
+  EXPECT_NE(down.err.find("proxy authentication Basic"), std::string::npos) << down.err;
+  EXPECT_EQ(down.err.find("s3cret"), std::string::npos) << down.err;
+  const Outcome up = Upload(UploadUrl("127.0.0.1"), env);
+  EXPECT_EQ(up.code, 0) << up.err;
+  EXPECT_EQ(ServerSaw("/upload"), 4u);
+
+  // Without credentials a download fails and says why; an upload asks the person after two
+  // silent repeats, and their answer carries it through.
+  desktop_->SetManual("127.0.0.1", proxy->port());
+  const Outcome refused = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("TransferError"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("the proxy http://127.0.0.1:" + std::to_string(proxy->port()) +
+                             " wants credentials (it offers Basic)"),
+            std::string::npos)
+      << refused.err;
+  const Outcome cancelled = Upload(UploadUrl("127.0.0.1"), env);
+  EXPECT_EQ(cancelled.code, 1);
+  EXPECT_NE(cancelled.err.find("Cancelled"), std::string::npos) << cancelled.err;
+
+  HostRun host(program_, env, "http://127.0.0.1:" + std::to_string(server_->port()) + "/app/");
+  EXPECT_EQ(host.Upload(UploadUrl("127.0.0.1"), world_ / "up.bin",
+                        R"(,{"credentials":{"user":"alice","password":"s3cret"}})"),
+            R"({"id":1,"result":"10|200000|OK 200000"})");
+  const std::string shown = host.Shown();
+  EXPECT_NE(shown.find(R"("kind":"credentials")"), std::string::npos) << shown;
+  EXPECT_EQ(host.Quit(), 0);
+  EXPECT_EQ(ServerSaw("/upload"), 8u);
+  EXPECT_EQ(ServerSaw("/download"), 1u);
+}
+
+TEST_F(CompanyNetworkTest, NegotiateWithATicketAndWithout) {
+  if (auto missing = MissingNetworkTool("kerberos")) GTEST_SKIP() << *missing;
+  KerberosRealm realm(world_ / "realm");
+  ASSERT_TRUE(realm.running()) << ReadFile(world_ / "realm" / "realm.err");
+  WriteFile(realm.files() / "doc.bin", std::string(100000, 'k'));
+  const std::string origin = "http://localhost:" + std::to_string(realm.port());
+  const std::string doc = origin + "/download?file=doc.bin";
+  const auto with_ticket = Join(realm.Environment(true), desktop_->Environment());
+  const auto without = Join(realm.Environment(false), desktop_->Environment());
+
+  const Outcome down = Download(doc, with_ticket);
+  EXPECT_EQ(down.code, 0) << down.err;
+  EXPECT_EQ(ReadFile(world_ / "out" / "doc.bin"), std::string(100000, 'k'));
+  EXPECT_NE(down.err.find("server authentication Negotiate"), std::string::npos) << down.err;
+  const Outcome up = Upload(origin + "/upload", with_ticket);
+  EXPECT_EQ(up.code, 0) << up.err;
+  EXPECT_NE(up.out.find("OK 200000"), std::string::npos) << up.out;
+  HostRun host(program_, with_ticket, origin + "/app/");
+  EXPECT_EQ(host.Download(doc, world_ / "host" / "doc.bin"), R"({"id":1,"result":"10|100000|"})");
+  EXPECT_EQ(host.Quit(), 0);
+  const auto log = realm.ServerLog();
+  EXPECT_EQ(CountContaining(log, "GET /download 200 alice@QSFT.TEST"), 2u);
+  EXPECT_EQ(CountContaining(log, "POST /upload 200 alice@QSFT.TEST"), 4u);
+
+  const Outcome refused = Download(doc, without);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("TransferError"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("it offers Negotiate"), std::string::npos) << refused.err;
+  HostRun asked(program_, without, origin + "/app/");
+  const std::string status = asked.Upload(origin + "/upload", world_ / "up.bin", "");
+  EXPECT_NE(status.find(R"(|Cancelled"})"), std::string::npos) << status;
+  const std::string shown = asked.Shown();
+  EXPECT_NE(shown.find(R"("kind":"credentials")"), std::string::npos) << shown;
+  EXPECT_EQ(asked.Quit(), 0);
+  const auto after = realm.ServerLog();
+  EXPECT_EQ(CountContaining(after, "200 alice@QSFT.TEST"), 6u);  // nothing more got through
+}
+
+}  // namespace
+}  // namespace qs::testing
