@@ -264,6 +264,18 @@ TEST_F(CompanyNetworkTest, ProxyCredentialsFromTheSettingsOrThePrompt) {
   const Outcome cancelled = Upload(UploadUrl("127.0.0.1"), env);
   EXPECT_EQ(cancelled.code, 1);
   EXPECT_NE(cancelled.err.find("Cancelled"), std::string::npos) << cancelled.err;
+  // The same on an HTTPS tunnel, which the proxy refuses before any TLS is spoken.
+  const std::string tunnelled = "https://127.0.0.1:" + std::to_string(server_->port());
+  const Outcome tunnel_down = Download(tunnelled + "/download?file=doc.bin", env);
+  EXPECT_EQ(tunnel_down.code, 1);
+  EXPECT_NE(tunnel_down.err.find("TransferError"), std::string::npos) << tunnel_down.err;
+  EXPECT_NE(tunnel_down.err.find(" wants credentials"), std::string::npos) << tunnel_down.err;
+  const Outcome tunnel_up = Upload(tunnelled + "/upload", env);
+  EXPECT_EQ(tunnel_up.code, 1);
+  EXPECT_NE(tunnel_up.err.find("Cancelled"), std::string::npos) << tunnel_up.err;
+  EXPECT_GE(CountContaining(proxy->Requests(),
+                            "CONNECT 127.0.0.1:" + std::to_string(server_->port())),
+            4u);  // the download's, and the upload's three attempts
 
   HostRun host(program_, env, "http://127.0.0.1:" + std::to_string(server_->port()) + "/app/");
   EXPECT_EQ(host.Upload(UploadUrl("127.0.0.1"), world_ / "up.bin",
