@@ -38,11 +38,15 @@ std::optional<Variant> JsonToVariant(const json::Value& value, std::u16string* w
     case json::Value::Kind::kNumber: {
       auto n = value.AsInteger(std::numeric_limits<int32_t>::min(),
                                std::numeric_limits<int32_t>::max());
-      if (!n) {
-        *why = u"the number " + FromAscii(value.number_text()) + u" is not a 32-bit integer";
-        return std::nullopt;
-      }
-      return Variant::Int(static_cast<int32_t>(*n));
+      if (n) return Variant::Int(static_cast<int32_t>(*n));
+      // A whole number beyond 32 bits is a script number the variant holds as its decimal
+      // text, as script hosts hand it on: an unsigned parameter takes up to 4294967295 and
+      // refuses more as an overflow. JSON writes whole numbers canonically (no "+", no
+      // leading zeros), so the literal is that text.
+      const std::string& text = value.number_text();
+      if (text.find_first_of(".eE") == std::string::npos) return Variant::String(FromAscii(text));
+      *why = u"the number " + FromAscii(text) + u" is not an integer";
+      return std::nullopt;
     }
     case json::Value::Kind::kArray: {
       std::vector<Variant> items;

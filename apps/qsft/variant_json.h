@@ -3,8 +3,9 @@
 // Results: empty → null; 32-bit integer → integer; boolean → true/false; string (a null string
 // reads as empty) → string; string list → array of strings; array → array.
 // Arguments are converted the way a script engine hands them to a dispatch layer: null is the
-// null string, an integer must fit 32 bits, an array becomes an array of variants; objects and
-// numbers that are not 32-bit integers have no variant form and are refused.
+// null string, a 32-bit integer is an integer, a larger whole number is its decimal text (which
+// an unsigned parameter converts up to 4294967295), an array becomes an array of variants;
+// objects and numbers with a fraction or an exponent have no variant form and are refused.
 #pragma once
 
 #include <optional>

@@ -93,8 +93,11 @@ ArgumentConversion ToUInt32(const Variant& arg) {
       std::u16string text = arg.as_string();
       std::optional<int64_t> number = ParseInteger(text);
       if (!number) {
-        // All digits but beyond 64 bits is still a number, just far too large.
+        // All digits but beyond 64 bits is still a number, just far too large (or too small).
         std::u16string_view digits = TrimBlanks(text);
+        if (!digits.empty() && (digits.front() == u'-' || digits.front() == u'+')) {
+          digits.remove_prefix(1);
+        }
         bool all_digits = !digits.empty();
         for (char16_t c : digits) all_digits = all_digits && c >= u'0' && c <= u'9';
         return Refuse(all_digits ? hresult::kOverflow : hresult::kTypeMismatch);

@@ -61,7 +61,8 @@ struct ArgumentConversion {
 //   and "false" in any letter case; an empty value is false.
 // - unsigned 32-bit: a number 0 or above; numeric text from 0 to 4294967295 (a number too large
 //   for script's 32-bit integers arrives as text); a boolean as its all-bits-set or zero value;
-//   an empty value is 0. Negative or too large: the overflow code.
+//   an empty value is 0. A number, or numeric text, that is negative or above 4294967295
+//   (however many digits it has): the overflow code.
 // - variant: anything, unchanged.
 // Everything else (lists and arrays where a scalar is declared, text that is not a number) is a
 // type mismatch.

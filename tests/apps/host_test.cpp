@@ -16,6 +16,7 @@ namespace {
 constexpr int32_t kUnknownName = -2147352570;   // 0x80020006
 constexpr int32_t kBadParamCount = -2147352562; // 0x8002000E
 constexpr int32_t kTypeMismatch = -2147352571;  // 0x80020005
+constexpr int32_t kOverflow = -2147352566;      // 0x8002000A
 constexpr int32_t kInvalidArg = -2147024809;    // 0x80070057
 
 struct Session {
@@ -190,6 +191,23 @@ TEST(Host, RefusedCallsCarryTheDispatchCodes) {
     EXPECT_EQ(v.Find(u"id")->AsInteger(0, 100), static_cast<int64_t>(i + 1));
     EXPECT_FALSE(v.Find(u"error")->Find(u"message")->as_string().empty()) << s.answers[i];
   }
+}
+
+TEST(Host, UnsignedParametersTakeEveryThirtyTwoBitValueAndRefuseMoreAsOverflow) {
+  Session s = RunSession({
+      R"({"id":1,"op":"create","control":"a","props":{}})",
+      R"({"id":2,"op":"call","control":"a","name":"GetTransferStatus","args":[4294967295]})",
+      R"({"id":3,"op":"call","control":"a","name":"CancelTransfer","args":[2147483648]})",
+      R"({"id":4,"op":"call","control":"a","name":"StartFileUpload","args":["u",false,"f",4294967295]})",
+      R"({"id":5,"op":"call","control":"a","name":"GetTransferStatus","args":[4294967296]})",
+      R"({"id":6,"op":"call","control":"a","name":"CancelTransfer","args":[-1]})",
+      R"({"id":7,"op":"call","control":"a","name":"CancelTransfer","args":[-2147483649]})",
+      R"({"id":8,"op":"call","control":"a","name":"CancelTransfer","args":[123456789012345678901234]})",
+      R"({"id":9,"op":"call","control":"a","name":"StartFileUpload","args":["u",false,"f",4294967296]})",
+  });
+  ASSERT_EQ(s.answers.size(), 9u);
+  for (size_t i = 1; i <= 3; ++i) EXPECT_EQ(ErrorCode(s.answers[i]), std::nullopt) << s.answers[i];
+  for (size_t i = 4; i <= 8; ++i) EXPECT_EQ(ErrorCode(s.answers[i]), kOverflow) << s.answers[i];
 }
 
 TEST(Host, MalformedLinesGetAnIdNullErrorAndTheHostGoesOn) {

@@ -101,6 +101,7 @@ TEST(ConvertArgument, ToUnsigned32) {
       {"too large text", Variant::String(u"4294967296"), hresult::kOverflow, 0},
       {"far too large text", Variant::String(u"99999999999999999999999"), hresult::kOverflow, 0},
       {"negative text", Variant::String(u"-3"), hresult::kOverflow, 0},
+      {"far too small text", Variant::String(u"-99999999999999999999999"), hresult::kOverflow, 0},
       {"fraction", Variant::String(u"1.5"), hresult::kTypeMismatch, 0},
       {"word", Variant::String(u"seven"), hresult::kTypeMismatch, 0},
       {"empty text", Variant::String(u""), hresult::kTypeMismatch, 0},
