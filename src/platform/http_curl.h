@@ -266,6 +266,10 @@ class Transfer {
 void SetServerAuth(CURL* easy, bool has_login);
 void SetProxyAuth(CURL* easy, const ProxyChoice& proxy, bool has_login);
 
+// Makes the handle's TLS connections trust the certificates named by SSL_CERT_FILE and
+// SSL_CERT_DIR in addition to the system's store (http_curl_trust.cpp).
+bool TrustEnvironmentCertificates(CURL* easy);
+
 // A connection for requests with a body to the origin of `url` (http_curl_post.cpp).
 ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionCore> core,
                                                         std::string_view url);

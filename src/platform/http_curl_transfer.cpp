@@ -162,7 +162,8 @@ ErrorOr<void> Transfer::Configure(std::string_view url) {
       curl_easy_setopt(e, CURLOPT_WRITEDATA, this) == CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK;
+      curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
+      TrustEnvironmentCertificates(e);
   // No overall time-out: a long download is not a stalled one.
   if (ok && !core_->agent().empty()) {
     ok = curl_easy_setopt(e, CURLOPT_USERAGENT, core_->agent().c_str()) == CURLE_OK;
