@@ -316,6 +316,9 @@ TEST_F(CompanyNetworkTest, NegotiateWithATicketAndWithout) {
   EXPECT_EQ(refused.code, 1);
   EXPECT_NE(refused.err.find("TransferError"), std::string::npos) << refused.err;
   EXPECT_NE(refused.err.find("it offers Negotiate"), std::string::npos) << refused.err;
+  const Outcome not_up = Upload(origin + "/upload", without);  // the prompt is cancelled
+  EXPECT_EQ(not_up.code, 1);
+  EXPECT_NE(not_up.err.find("Cancelled"), std::string::npos) << not_up.err;
   HostRun asked(program_, without, origin + "/app/");
   const std::string status = asked.Upload(origin + "/upload", world_ / "up.bin", "");
   EXPECT_NE(status.find(R"(|Cancelled"})"), std::string::npos) << status;
