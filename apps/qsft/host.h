@@ -5,7 +5,8 @@
 // before the next line is read; nothing else is written to `out`. Diagnostics go to `diag`.
 // Every line gets an answer: a line that is not a well-formed request gets an error answer
 // with "id":null and the host goes on. The session ends at {"op":"quit"} or at the end of the
-// input; controls still alive then are destroyed, newest first.
+// input; controls still alive then are destroyed, newest first, and every transfer still running
+// is cancelled and waited for.
 #pragma once
 
 #include <iosfwd>

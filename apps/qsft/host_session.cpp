@@ -8,6 +8,7 @@
 #include "control/control.h"
 #include "base/error_codes.h"
 #include "base/text.h"
+#include "transfer/transferred_file.h"
 #include "qsft/host_dialogs.h"
 
 namespace qs::app {
@@ -68,7 +69,11 @@ HostSession::HostSession(const HostOptions& options, std::ostream& diag)
       dialogs_(std::make_shared<HostDialogs>(options.dialogs, options.desktop_dialogs)) {}
 
 HostSession::~HostSession() {
+  // A host may end only when no control is alive and no transfer's worker runs: the controls go
+  // first, newest first (each cancels the transfers it started), then every worker still running
+  // in the process is cancelled and waited for, so none is cut off with its temporary file.
   while (!controls_.empty()) controls_.pop_back();
+  TransferredFile::CancelAllWorkersAndWait();
 }
 
 std::string HostSession::RefuseLine(std::u16string message) {

@@ -61,7 +61,9 @@ class HostClientSite final : public ClientSite {
 class HostSession {
  public:
   HostSession(const HostOptions& options, std::ostream& diag);
-  ~HostSession();  // destroys the controls still alive, newest first
+  // Destroys the controls still alive, newest first, then waits until every transfer's worker in
+  // the process has ended, each cancelled first.
+  ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 

@@ -19,8 +19,13 @@ CQSFileTransferCtrl::CQSFileTransferCtrl(std::shared_ptr<ClientSite> site)
 }
 
 CQSFileTransferCtrl::~CQSFileTransferCtrl() {
-  // The order matters: a transfer still running keeps its own reference and ends by itself, so
-  // the control lets go of it first; the session goes last, after everything that could use it.
+  // The order matters: every transfer this control started and that still runs is asked to stop
+  // (its worker keeps its own reference and ends by itself), then the control lets go of them;
+  // the session goes last, after everything that could use it, and closing it wakes a worker
+  // blocked on the network.
+  if (current_transfer_) current_transfer_->RequestCancel();
+  for (auto& replaced : replaced_transfers_) replaced->RequestCancel();
+  replaced_transfers_.clear();
   current_transfer_.reset();
   WithdrawPublishedScope();
   texts_.reset();
@@ -32,6 +37,14 @@ ErrorOr<PageIdentity> CQSFileTransferCtrl::GetPageUrlAndZone() const {
   std::optional<PageIdentity> page = site_->GetPageIdentity();
   if (!page) return Error{hresult::kFail};
   return *std::move(page);
+}
+
+void CQSFileTransferCtrl::KeepReplaced(RefPtr<TransferredFile> previous) {
+  std::erase_if(replaced_transfers_,
+                [](const RefPtr<TransferredFile>& t) { return !t->worker_running(); });
+  if (previous && previous != current_transfer_ && previous->worker_running()) {
+    replaced_transfers_.push_back(std::move(previous));
+  }
 }
 
 bool CQSFileTransferCtrl::EnsureSession() { return qs::EnsureSession(session_); }

@@ -95,6 +95,10 @@ class CQSFileTransferCtrl {
   InvokeResult Dispatch(const MethodEntry& entry, InvokeKind kind,
                         const std::vector<Variant>& args);
 
+  // Keeps hold of a transfer that a new start took the slot from while it still runs, so that
+  // the control's end can cancel it too.
+  void KeepReplaced(RefPtr<TransferredFile> previous);
+
   // Handlers of the method table, one per entry, grouped by the files that implement them.
 
   // Properties (handlers_properties.cpp).
@@ -169,6 +173,8 @@ class CQSFileTransferCtrl {
   std::u16string datasource_name_;
   std::u16string user_;  // always sanitized: no "/" or "\"
   RefPtr<TransferredFile> current_transfer_;  // the transfer the page polls and cancels
+  // Earlier transfers of this control whose workers may still run; cancelled at its end.
+  std::vector<RefPtr<TransferredFile>> replaced_transfers_;
   InternetHandle session_;                    // opened on first need, closed at destruction
   uint32_t safety_options_ = 0;               // object-safety options in force
   std::u16string published_scope_id_;         // where this control published its scope

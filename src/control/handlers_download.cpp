@@ -38,7 +38,10 @@ Variant CQSFileTransferCtrl::StartFileDownload(const ScriptString& url,
         .session = session_,
         .current = current_transfer_,
     };
-    return qs::StartFileDownload(starter, url.str(), file_path.str());
+    RefPtr<TransferredFile> previous = current_transfer_;
+    Variant result = qs::StartFileDownload(starter, url.str(), file_path.str());
+    KeepReplaced(std::move(previous));
+    return result;
   } catch (...) {
     return Variant::String(GetString(TextId::kUnhandledException));
   }

@@ -82,8 +82,11 @@ Variant CQSFileTransferCtrl::StartFileUpload(const ScriptString& url, bool first
           return dialogs->AskCredentials(request);
         },
     };
-    return qs::StartFileUpload(starter, TextOrNothing(url), first_file, TextOrNothing(file_name),
-                               chunk_size);
+    RefPtr<TransferredFile> previous = current_transfer_;
+    Variant result = qs::StartFileUpload(starter, TextOrNothing(url), first_file,
+                                         TextOrNothing(file_name), chunk_size);
+    KeepReplaced(std::move(previous));
+    return result;
   } catch (...) {
     return Variant::String(std::u16string(kExceptionText));
   }

@@ -1,10 +1,14 @@
 #include "transfer/transferred_file.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "base/text.h"
 
@@ -17,6 +21,30 @@ namespace {
 std::atomic<int32_t> g_last_ticket{1};
 
 std::atomic<bool> g_fail_thread_start{false};
+
+// The workers that run, process-wide. A worker leaves `transfers` before it gives back its
+// reference, so every transfer listed is alive while the lock is held; it leaves `count` only
+// after that, so a host that waits for the count to reach 0 knows every transfer is gone.
+struct WorkerRegistry {
+  std::mutex lock;
+  std::condition_variable ended;
+  std::vector<TransferredFile*> transfers;
+  size_t count = 0;
+};
+
+WorkerRegistry& Workers() {
+  static WorkerRegistry* workers = new WorkerRegistry;  // never destroyed: workers may outlive exit
+  return *workers;
+}
+
+void LeaveCount() {
+  WorkerRegistry& workers = Workers();
+  {
+    std::lock_guard<std::mutex> hold(workers.lock);
+    --workers.count;
+  }
+  workers.ended.notify_all();
+}
 
 }  // namespace
 
@@ -47,6 +75,24 @@ bool TransferredFile::Start() {
   // The worker's reference exists before the thread does, so no other holder letting go can
   // destroy the object under a worker that has not yet taken hold of it.
   AddRef();
+  WorkerRegistry& workers = Workers();
+  {
+    std::lock_guard<std::mutex> hold(workers.lock);
+    // A page that starts transfer after transfer without waiting is held to a bounded number
+    // of threads, connections and open files.
+    if (workers.count >= static_cast<size_t>(kMaxRunningWorkers)) {
+      Release();
+      return false;
+    }
+    try {
+      workers.transfers.push_back(this);
+    } catch (...) {
+      Release();
+      return false;
+    }
+    ++workers.count;
+    worker_running_.store(true, std::memory_order_release);
+  }
   try {
     if (g_fail_thread_start.load(std::memory_order_relaxed)) {
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
@@ -54,10 +100,32 @@ bool TransferredFile::Start() {
     std::thread(&TransferredFile::WorkerMain, this).detach();
   } catch (...) {
     // No thread (std::system_error) or no memory for its start-up state (std::bad_alloc).
+    LeaveRunningWorkers();
     Release();
+    LeaveCount();
     return false;
   }
   return true;
+}
+
+void TransferredFile::LeaveRunningWorkers() {
+  WorkerRegistry& workers = Workers();
+  std::lock_guard<std::mutex> hold(workers.lock);
+  std::erase(workers.transfers, this);
+  worker_running_.store(false, std::memory_order_release);
+}
+
+int TransferredFile::RunningWorkers() {
+  auto& workers = Workers();
+  std::lock_guard<std::mutex> hold(workers.lock);
+  return static_cast<int>(workers.count);
+}
+
+void TransferredFile::CancelAllWorkersAndWait() {
+  auto& workers = Workers();
+  std::unique_lock<std::mutex> hold(workers.lock);
+  for (TransferredFile* transfer : workers.transfers) transfer->RequestCancel();
+  workers.ended.wait(hold, [&] { return workers.count == 0; });
 }
 
 void TransferredFile::WorkerMain(TransferredFile* self) {
@@ -76,7 +144,10 @@ void TransferredFile::WorkerMain(TransferredFile* self) {
     end = TransferState::kFailed;
   }
   self->SetState(end);
+  // Out of the list first: a transfer listed must be alive while the list's lock is held.
+  self->LeaveRunningWorkers();
   self->Release();
+  LeaveCount();
 }
 
 uint64_t TransferredFile::GetBytesTransferred() const {

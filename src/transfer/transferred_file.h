@@ -43,9 +43,20 @@ class TransferredFile {
   void Release();
 
   // Sets kRunning and launches the detached worker, which takes over a reference added here on
-  // its behalf before the thread exists. False when no thread could be launched: the worker's
-  // reference is given back and the state stays kRunning. The caller must hold a reference.
+  // its behalf before the thread exists. False when no thread could be launched, or when
+  // kMaxRunningWorkers workers already run in the process: the worker's reference is given back
+  // and the state stays kRunning. The caller must hold a reference.
   [[nodiscard]] bool Start();
+  // True from a successful Start() until the worker has ended.
+  bool worker_running() const { return worker_running_.load(std::memory_order_acquire); }
+
+  // Workers of all transfers in the process, counted from a successful Start() to the moment
+  // the worker has let go of its transfer.
+  static constexpr int kMaxRunningWorkers = 32;
+  static int RunningWorkers();
+  // Asks every running worker in the process to stop (as CancelTransfer does), then waits until
+  // none runs any more. What a host does before it ends, so that no temporary file is left.
+  static void CancelAllWorkersAndWait();
 
   int32_t ticket() const { return ticket_; }
   TransferState state() const { return state_.load(std::memory_order_acquire); }
@@ -101,6 +112,8 @@ class TransferredFile {
 
  private:
   static void WorkerMain(TransferredFile* self);
+  // Takes the transfer off the process-wide list of running workers.
+  void LeaveRunningWorkers();
 
   std::atomic<int32_t> ref_count_{0};
   const int32_t ticket_;
@@ -110,6 +123,7 @@ class TransferredFile {
   mutable std::mutex lock_;
   std::atomic<int32_t> cancel_count_{0};
   std::atomic<TransferState> state_{TransferState::kCreated};
+  std::atomic<bool> worker_running_{false};
   uint64_t bytes_transferred_ = 0;  // guarded by lock_
   const std::shared_ptr<platform::HttpSession> session_;
 };
