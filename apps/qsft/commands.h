@@ -28,5 +28,8 @@ int DownloadMain(std::span<char*> args);
 int UploadMain(std::span<char*> args);
 int WorkdirMain(std::span<char*> args);
 int LangpackMain(std::span<char*> args);
+// Without --browser, register and unregister hand over to these (the control's class entries).
+int RegisterClassesMain(std::span<char*> args);
+int UnregisterClassesMain(std::span<char*> args);
 
 }  // namespace qs::app

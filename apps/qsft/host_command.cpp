@@ -1,14 +1,17 @@
 // `qsft host`: the script host on standard input and output.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/dialogs.h"
+#include "platform/program_path.h"
 #include "qsft/cli_options.h"
 #include "qsft/commands.h"
+#include "qsft/control_classes.h"
 #include "qsft/host.h"
 #include "qsft/host_dialogs.h"
 #include "qsft/native_host.h"
@@ -19,6 +22,7 @@ namespace {
 
 constexpr const char kHostHelp[] =
     "usage: qsft host [--dialogs=auto|gtk|script|none] [--native-messaging]\n"
+    "       qsft host --version\n"
     "\n"
     "Creates controls and drives them through their method table. Reads one JSON request\n"
     "object per line on standard input and writes one JSON answer per line, in order, on\n"
@@ -33,6 +37,13 @@ constexpr const char kHostHelp[] =
     "  {\"id\":5,\"op\":\"save\",\"control\":\"a\"}\n"
     "  {\"id\":6,\"op\":\"destroy\",\"control\":\"a\"}\n"
     "  {\"id\":7,\"op\":\"quit\"}\n"
+    "  {\"id\":11,\"op\":\"safety\",\"control\":\"a\",\"iid\":\"IDispatch\"}\n"
+    "  {\"id\":12,\"op\":\"safety\",\"control\":\"a\",\"iid\":\"IDispatch\",\"set\":{\"mask\":3,\"options\":3}}\n"
+    "\n"
+    "create: \"class\" (optional) is the control's class identifier or programmatic name, any\n"
+    "  letter case; \"safe\":true negotiates object safety as a browser does and refuses the\n"
+    "  control when the site lock refuses the page. At quit or the end of the input the host\n"
+    "  destroys its controls and waits until every transfer has been cancelled and has ended.\n"
     "  {\"id\":8,\"op\":\"dialogs\",\"answers\":[{\"folder\":\"/p\"},{\"button\":\"yes\"}]}\n"
     "  {\"id\":9,\"op\":\"dialogs\",\"clear\":true}\n"
     "  {\"id\":10,\"op\":\"shown\"}\n"
@@ -77,6 +88,18 @@ int Usage(const std::string& error) {
 }  // namespace
 
 int HostMain(std::span<char*> args) {
+  if (args.size() == 2 && std::strcmp(args[1], "--version") == 0) {
+    std::puts("qsft host 2.2 (QSWebFileTransfer for Linux)");
+    for (const std::string& line : DescribeRegistration()) std::printf("%s\n", line.c_str());
+    const std::string program = platform::ProgramPath();
+    if (!program.empty()) {
+      const auto beside = std::filesystem::path(program).parent_path() / kInterfaceDescriptionFile;
+      std::error_code error;
+      std::printf("interface description beside the program: %s (%s)\n", beside.c_str(),
+                  std::filesystem::is_regular_file(beside, error) ? "present" : "missing");
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   HostOptions options;
   bool native_messaging = false;
   options.dialogs = DialogsMode::kAuto;

@@ -8,6 +8,8 @@
 #include "control/property_bag.h"
 #include "base/error_codes.h"
 #include "base/text.h"
+#include "control/identity.h"
+#include "qsft/control_classes.h"
 #include "qsft/host_dialogs.h"
 #include "qsft/host_session.h"
 #include "qsft/variant_json.h"
@@ -118,7 +120,8 @@ OpFailure ArgumentMismatch(size_t index, const std::u16string& why) {
                    u"argument " + FromAscii(std::to_string(index + 1)) + u": " + why};
 }
 
-// {"op":"create","control":"a","page":"https://...","zone":2,"props":{"Url":"x"}}
+// {"op":"create","control":"a","page":"https://...","zone":2,"props":{"Url":"x"},
+//  "class":"QSFILETRANSFER.QSWebFileTransferCtrl.2.2","safe":true}
 OpResult Create(HostSession& session, const json::Value& request) {
   auto name = RequiredString(request, u"control");
   if (auto* f = std::get_if<OpFailure>(&name)) return std::move(*f);
@@ -141,6 +144,19 @@ OpResult Create(HostSession& session, const json::Value& request) {
     if (page) page->zone = static_cast<uint32_t>(*zone);
   }
 
+  if (const json::Value* cls = request.Find(u"class"); cls && !cls->is_null()) {
+    if (cls->kind() != Kind::kString) return BadRequest(u"\"class\" must be a string");
+    const ClassLookup lookup = FindClass(cls->as_string());
+    if (!lookup.found) return OpFailure{lookup.failure, {}};
+    // The property page is a class of its own but no object a page can script.
+    if (*lookup.found != ControlClass::kControl) return OpFailure{hresult::kNoInterface, {}};
+  }
+  bool safe = false;
+  if (const json::Value* s = request.Find(u"safe"); s && !s->is_null()) {
+    if (s->kind() != Kind::kBool) return BadRequest(u"\"safe\" must be true or false");
+    safe = s->as_bool();
+  }
+
   // Validate the properties before anything is built: a refused create leaves no control.
   const json::Value* props = request.Find(u"props");
   if (props && props->is_null()) props = nullptr;
@@ -159,6 +175,16 @@ OpResult Create(HostSession& session, const json::Value& request) {
 
   auto site = std::make_shared<HostClientSite>(std::move(page), session.dialogs());
   auto control = std::make_unique<CQSFileTransferCtrl>(std::move(site));
+  if (safe) {
+    // As a browser does before it lets the page script the control: both options on the
+    // dispatch interface. A refused control is destroyed here, never kept.
+    const uint32_t hr = control->object_safety().SetInterfaceSafetyOptions(
+        kIidDispatch, kSupportedSafetyOptions, kSupportedSafetyOptions);
+    if (hr != hresult::kOk) {
+      return OpFailure{hresult::kFail,
+                       u"the page is not allowed to use the control: the site lock refused it"};
+    }
+  }
   if (props) {
     control->LoadProperties(bag);
     for (const auto& unread : bag.UnreadNames()) {
@@ -234,6 +260,7 @@ constexpr HostOp kOps[] = {
     {u"put", Put},
     {u"save", Save},
     {u"destroy", Destroy},
+    {u"safety", SafetyOp},
     {u"dialogs", DialogsOp},
     {u"shown", ShownOp},
     {u"quit", Quit},

@@ -9,6 +9,7 @@
 #include "base/error_codes.h"
 #include "base/text.h"
 #include "transfer/transferred_file.h"
+#include "qsft/control_classes.h"
 #include "qsft/host_dialogs.h"
 
 namespace qs::app {
@@ -56,6 +57,8 @@ std::u16string DescribeCode(uint32_t code) {
     case hresult::kOutOfMemory: return u"Out of memory.";
     case hresult::kInvalidArg: return u"The parameter is incorrect.";
     case hresult::kFail: return u"Unspecified error.";
+    case hresult::kNoInterface: return u"No such interface supported.";
+    case kClassNotAvailable: return u"Class not available.";
     default: break;
   }
   char buf[32];

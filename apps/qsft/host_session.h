@@ -101,6 +101,9 @@ class HostSession {
   bool done_ = false;
 };
 
+// The object-safety negotiation (host_safety.cpp).
+OpResult SafetyOp(HostSession& session, const json::Value& request);
+
 // Helpers for ops: a failure with the invalid-argument code and the given text.
 OpFailure BadRequest(std::u16string message);
 // The default message of a component-model code ("Unknown name." and so on).

@@ -1,4 +1,5 @@
-// qsft register / unregister --browser: the browsers' host manifests.
+// qsft register / unregister --browser: the browsers' host manifests. Without --browser the
+// commands register the control's classes (class_register_command.cpp).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,8 @@ namespace qs::app {
 namespace {
 
 constexpr const char kRegisterHelp[] =
-    "usage: qsft register --browser chromium|chrome|firefox [--user|--system]\n"
+    "usage: qsft register [--user|--system]   (the control's class entries)\n"
+    "       qsft register --browser chromium|chrome|firefox [--user|--system]\n"
     "                     [--user-data-dir DIR]\n"
     "       qsft unregister --browser chromium|chrome|firefox [--user|--system]\n"
     "                     [--user-data-dir DIR]\n"
@@ -68,9 +70,20 @@ int ParseArgs(std::span<char*> args, Args& out) {
   return 0;
 }
 
+bool NamesBrowser(std::span<char*> args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (std::strcmp(args[i], "--browser") == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int RegisterMain(std::span<char*> args) {
+  if (!NamesBrowser(args) && !(args.size() == 2 && (std::strcmp(args[1], "--help") == 0 ||
+                                                    std::strcmp(args[1], "-h") == 0))) {
+    return RegisterClassesMain(args);
+  }
   Args a;
   if (int status = ParseArgs(args, a); status != 0) return status < 0 ? 0 : status;
   std::error_code ec;
@@ -109,6 +122,10 @@ int RegisterMain(std::span<char*> args) {
 }
 
 int UnregisterMain(std::span<char*> args) {
+  if (!NamesBrowser(args) && !(args.size() == 2 && (std::strcmp(args[1], "--help") == 0 ||
+                                                    std::strcmp(args[1], "-h") == 0))) {
+    return UnregisterClassesMain(args);
+  }
   Args a;
   if (int status = ParseArgs(args, a); status != 0) return status < 0 ? 0 : status;
   const auto path = HostManifestPath(*a.browser, a.place);

@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "control/identity.h"
 #include "control/process_state.h"
+#include "base/error_codes.h"
 #include "transfer/session.h"
 #include "workdir/work_dir.h"
 
@@ -37,6 +39,19 @@ ErrorOr<PageIdentity> CQSFileTransferCtrl::GetPageUrlAndZone() const {
   std::optional<PageIdentity> page = site_->GetPageIdentity();
   if (!page) return Error{hresult::kFail};
   return *std::move(page);
+}
+
+uint32_t CQSFileTransferCtrl::QueryInterface(const Guid& iid) const {
+  for (const NamedInterface& offered : ControlInterfaces()) {
+    if (offered.iid == iid) return hresult::kOk;
+  }
+  return hresult::kNoInterface;
+}
+
+std::optional<HostingPage> CQSFileTransferCtrl::PageForSiteLock() const {
+  auto page = GetPageUrlAndZone();
+  if (!page.ok()) return std::nullopt;
+  return HostingPage{std::move(page->url), page->zone};
 }
 
 void CQSFileTransferCtrl::KeepReplaced(RefPtr<TransferredFile> previous) {

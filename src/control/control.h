@@ -27,6 +27,7 @@
 #include "transfer/internet_handle.h"
 #include "transfer/ref_ptr.h"
 #include "transfer/transferred_file.h"
+#include "trust/object_safety.h"
 #include "workdir/access_guard.h"
 
 namespace qs {
@@ -52,10 +53,10 @@ enum class WorkDirMode;
 // The directions of the property exchange with the host.
 enum class PropertyExchange { kLoad, kReset, kSave };
 
-class CQSFileTransferCtrl {
+class CQSFileTransferCtrl final : private SafetyOwner {
  public:
   explicit CQSFileTransferCtrl(std::shared_ptr<ClientSite> site);
-  ~CQSFileTransferCtrl();
+  ~CQSFileTransferCtrl() override;
   CQSFileTransferCtrl(const CQSFileTransferCtrl&) = delete;
   CQSFileTransferCtrl& operator=(const CQSFileTransferCtrl&) = delete;
 
@@ -86,6 +87,12 @@ class CQSFileTransferCtrl {
   // The access decision for local paths (CheckAccess) and its grants (GrantFile, RevokeFile).
   AccessGuard& access_guard() { return access_guard_; }
 
+  // Interface negotiation: 0 when the control offers the interface, else E_NOINTERFACE.
+  uint32_t QueryInterface(const Guid& iid) const override;
+  // The object-safety negotiation with the browser (the site lock decides).
+  XObjSafe& object_safety() { return object_safety_; }
+  uint32_t safety_options() const { return safety_options_; }
+
  private:
   friend class MethodTable;         // routes script calls to the handlers below
   friend class ControlTestAccess;   // tests: the transfer slot
@@ -95,6 +102,9 @@ class CQSFileTransferCtrl {
   InvokeResult Dispatch(const MethodEntry& entry, InvokeKind kind,
                         const std::vector<Variant>& args);
 
+  // What the object-safety negotiation asks of the control.
+  std::optional<HostingPage> PageForSiteLock() const override;
+  uint32_t& SafetyOptions() override { return safety_options_; }
   // Keeps hold of a transfer that a new start took the slot from while it still runs, so that
   // the control's end can cancel it too.
   void KeepReplaced(RefPtr<TransferredFile> previous);
@@ -177,6 +187,7 @@ class CQSFileTransferCtrl {
   std::vector<RefPtr<TransferredFile>> replaced_transfers_;
   InternetHandle session_;                    // opened on first need, closed at destruction
   uint32_t safety_options_ = 0;               // object-safety options in force
+  XObjSafe object_safety_{*this};
   std::u16string published_scope_id_;         // where this control published its scope
   // The working directory as last resolved and the operation scope the pickers fill: asked
   // before any local path is touched.

@@ -1,0 +1,14 @@
+#include "platform/program_path.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace qs::platform {
+
+std::string ProgramPath() {
+  std::error_code error;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : path.string();
+}
+
+}  // namespace qs::platform
