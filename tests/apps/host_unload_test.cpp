@@ -72,6 +72,22 @@ TEST_F(HostUnloadTest, EndingTheSessionInTheMiddleOfADownloadLeavesNoTemporaryFi
   EXPECT_EQ(FilesInTarget(), 0u);
 }
 
+TEST_F(HostUnloadTest, EndingTheSessionInTheMiddleOfAnUploadLeavesNoWorker) {
+  const fs::path local = target_.path() / "report.bin";
+  qs::testing::WriteFile(local, std::string(200 * 1024, 'r'));
+  server_->AddFault(devserver::Fault::StallBeforeHead().Method("POST").Query("chunkIdx=2&"));
+  Ask(R"({"op":"dialogs","answers":[{"button":"yes"}]})");
+  const std::string started =
+      Ask(R"({"op":"call","control":"a","name":"StartFileUpload","args":["/wc/upload",true,")" +
+          local.string() + R"(",65536]})");
+  ASSERT_EQ(started.find(R"("result":false)"), std::string::npos) << started;
+  ASSERT_TRUE(qs::testing::WaitUntil([&] { return server_->StallsInProgress() == 1; }));
+
+  session_.reset();
+  EXPECT_EQ(TransferredFile::RunningWorkers(), 0);
+  EXPECT_EQ(qs::testing::ReadFile(local), std::string(200 * 1024, 'r'));
+}
+
 TEST_F(HostUnloadTest, AtMost32WorkersRunAndTheControlsEndCancelsReplacedOnesToo) {
   for (int i = 1; i <= TransferredFile::kMaxRunningWorkers; ++i) {
     const std::string started = StartDownload(i);
