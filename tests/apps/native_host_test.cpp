@@ -106,6 +106,8 @@ TEST_F(NativeHostTest, PagesGetOnlyTheirOwnOpsAndNames) {
   EXPECT_EQ(Refusal(Msg(R"("id":1,"op":"get","control":"")")), u"\"control\" must be a non-empty string");
 
   // Another document cannot reach a control by naming it, and a release ends only its own.
+  // (The pages' site is trusted, so the safety negotiation lets them have controls.)
+  ASSERT_TRUE(AddUserTrustedSite(u"dms.example").ok());
   auto answers = Run({
       Msg(R"("id":1,"op":"create","control":"a","props":{"User":"alice"})"),
       Msg(R"("id":2,"op":"create","control":"a","props":{"User":"bob"})", "https://dms.example/app", "D2"),
@@ -131,6 +133,7 @@ TEST_F(NativeHostTest, NoAnswerOverTheBrowsersLimit) {
   HostOptions options;
   options.limits.max_bytes = 4 << 20;
   const std::string big(kMaxReplyBytes, 'u');
+  ASSERT_TRUE(AddUserTrustedSite(u"dms.example").ok());
   std::istringstream in(Frames({
       Msg(R"("id":1,"op":"create","control":"a")"),
       Msg(R"("id":2,"op":"put","control":"a","name":"Url","value":")" + big + "\""),
