@@ -6,6 +6,7 @@
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "platform/settings_store.h"
+#include "trust/site_lock.h"
 #include "url/scheme_and_host.h"
 
 namespace qs {
@@ -37,16 +38,6 @@ std::optional<Rule> ParsePattern(std::u16string_view pattern) {
   if (rule.scheme.size() > kMaxScheme || rule.host.size() > kMaxHost) return std::nullopt;
   if (HostToAscii(&rule.host, kHostNameCapacity) != 0) return std::nullopt;
   return rule;
-}
-
-bool HostMatches(std::u16string_view domain, std::u16string_view host) {
-  if (domain.size() >= 3 && domain.starts_with(u"*.")) {
-    std::u16string_view suffix = domain.substr(2);
-    if (host == suffix) return true;
-    return host.size() > suffix.size() && host.ends_with(suffix) &&
-           host[host.size() - suffix.size() - 1] == u'.';
-  }
-  return host == domain;
 }
 
 std::u16string UserListPath() {
@@ -82,7 +73,7 @@ bool SitePatternMatches(std::u16string_view pattern, std::u16string_view url) {
   if (rule->scheme.empty() ? (scheme != u"http" && scheme != u"https") : rule->scheme != scheme) {
     return false;
   }
-  return HostMatches(rule->host, host);
+  return SiteHostMatches(rule->host, host);
 }
 
 std::vector<std::u16string> ReadPolicyTrustedSites() {
