@@ -65,7 +65,8 @@ class HostUnloadTest : public ::testing::Test {
 TEST_F(HostUnloadTest, EndingTheSessionInTheMiddleOfADownloadLeavesNoTemporaryFile) {
   ASSERT_NE(StartDownload(1).find(R"("result":)"), std::string::npos);
   ASSERT_TRUE(qs::testing::WaitUntil([&] { return server_->StallsInProgress() == 1; }));
-  ASSERT_TRUE(fs::exists(target_.path() / "f1.bin.!incomplete"));
+  // The client writes its temporary file once the first piece has arrived.
+  ASSERT_TRUE(qs::testing::WaitUntil([&] { return fs::exists(target_.path() / "f1.bin.!incomplete"); }));
 
   session_.reset();  // what the end of the input or "quit" does
   EXPECT_EQ(TransferredFile::RunningWorkers(), 0);
