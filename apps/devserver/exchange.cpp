@@ -61,8 +61,12 @@ class Exchange {
 
 bool Exchange::HandleOne() {
   std::string raw_head;
-  switch (reader_.ReadHead(&raw_head, kMaxHead)) {
+  switch (reader_.ReadHead(&raw_head, kMaxHead, server_.options.head_timeout)) {
     case SocketReader::HeadResult::kClosed:
+      return false;
+    case SocketReader::HeadResult::kTimedOut:
+      // An idle connection just ends; a head begun and not finished gets told why.
+      if (reader_.has_buffered()) Refuse(408, "request head not received in time");
       return false;
     case SocketReader::HeadResult::kTooLarge:
       Refuse(431, "request head too large");
@@ -80,21 +84,18 @@ bool Exchange::HandleOne() {
   Effects fx = server_.SelectEffects(*request);
   entry.note = fx.note;
 
-  uint64_t length = 0;
   if (request->Header("Transfer-Encoding")) {
     server_.Record(entry.request);
     Refuse(411, "send the body with a Content-Length");
     return false;
   }
-  if (auto text = request->Header("Content-Length")) {
-    auto n = ParseDecimal(*text);
-    if (!n) {
-      server_.Record(entry.request);
-      Refuse(400, "bad Content-Length");
-      return false;
-    }
-    length = *n;
+  const std::optional<uint64_t> announced = AnnouncedBodyLength(*request);
+  if (!announced) {
+    server_.Record(entry.request);
+    Refuse(400, "bad Content-Length");
+    return false;
   }
+  const uint64_t length = *announced;
   auto expect = request->Header("Expect");
   if (length > 0 && expect && EqualsIgnoreCase(*expect, "100-continue"))
     SendAll(fd_, "HTTP/1.1 100 Continue\r\n\r\n");
@@ -148,6 +149,7 @@ bool Exchange::HandleOne() {
     return false;
   }
   bool keep_alive = request->KeepAlive() && !answer->close;
+  if (request->method == "HEAD") answer->head_only = true;
   bool ok = Send(*answer, fx, keep_alive, entry);
   Log(entry);
   return ok && keep_alive;
@@ -166,7 +168,9 @@ std::optional<Response> Exchange::RealAnswer(const RequestHead& request, uint64_
     return server_.uploads->Chunk(request, peer_, length, read);
   }
   if (DrainBody(length, read) < length) return std::nullopt;
-  if (request.method != "GET") return Response::Text(405, "GET or POST only");
+  if (request.method != "GET" && request.method != "HEAD") {
+    return Response::Text(405, "GET, HEAD or POST only");
+  }
   if (request.path == "/download") return DownloadResponse(server_.root, request.query);
   if (request.path.rfind("/static/", 0) == 0) return StaticResponse(server_.root, request.path);
   return Response::Text(404, "nothing here");
@@ -177,6 +181,7 @@ bool Exchange::Send(const Response& response, const Effects& fx, bool keep_alive
   entry.status = response.status;
   stalled_ = false;
   if (!SendAll(fd_, BuildHead(response, fx.head, keep_alive))) return false;
+  if (response.head_only) return !fx.break_after;
   if (!SendBody(response, fx, entry) || !StallIfDue(fx, entry.body_sent)) return false;
   // A break fault ends the connection even when the body was shorter than its byte count.
   return !fx.break_after;

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "devserver/http_request.h"
+#include "devserver/upload_store.h"
 
 namespace qs::devserver {
 namespace fs = std::filesystem;
@@ -42,6 +43,8 @@ std::optional<fs::path> ResolveUnderRoot(const fs::path& root, const std::string
   std::error_code ec;
   fs::path resolved = fs::weakly_canonical(root / relative, ec);
   if (ec || !IsWithin(root, resolved)) return std::nullopt;
+  // Half-received uploads are the server's own, whatever name reaches them.
+  if (IsWithin(root / UploadStore::kPartsDir, resolved)) return std::nullopt;
   return resolved;
 }
 

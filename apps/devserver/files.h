@@ -11,7 +11,8 @@
 namespace qs::devserver {
 
 // The regular file `name` below `root` (already canonical), or nothing when the name is empty,
-// absolute, holds a ".." component or leads outside the root through a link.
+// absolute, holds a ".." component, leads outside the root through a link, or reaches the
+// server's own part files (root/.qsft-parts).
 std::optional<std::filesystem::path> ResolveUnderRoot(const std::filesystem::path& root,
                                                       const std::string& name);
 

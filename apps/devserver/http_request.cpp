@@ -121,6 +121,17 @@ std::optional<std::string> QueryParam(std::string_view query, std::string_view n
   return found;
 }
 
+std::optional<uint64_t> AnnouncedBodyLength(const RequestHead& head) {
+  std::optional<uint64_t> length;
+  for (const auto& [name, value] : head.headers) {
+    if (!EqualsIgnoreCase(name, "Content-Length")) continue;
+    const std::optional<uint64_t> n = ParseDecimal(value);
+    if (!n || (length && *length != *n)) return std::nullopt;
+    length = n;
+  }
+  return length.value_or(0);
+}
+
 std::optional<uint64_t> ParseDecimal(std::string_view text) {
   if (text.empty()) return std::nullopt;
   uint64_t value = 0;

@@ -35,6 +35,11 @@ std::optional<std::string> PercentDecode(std::string_view text);
 // The decoded value of the last parameter called `name` in a query, if present.
 std::optional<std::string> QueryParam(std::string_view query, std::string_view name);
 
+// The body length a request head announces: 0 without Content-Length; nothing when a value is
+// not a decimal or two Content-Length headers disagree (two readers of the request could then
+// see two different bodies, the way requests are smuggled past a proxy).
+std::optional<uint64_t> AnnouncedBodyLength(const RequestHead& head);
+
 // A decimal without sign or spaces that fits 64 bits.
 std::optional<uint64_t> ParseDecimal(std::string_view text);
 

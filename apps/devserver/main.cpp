@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -24,6 +25,7 @@ constexpr const char* kUsage =
     "\"listening on http://127.0.0.1:PORT\").\n"
     "  GET  /download?file=NAME[&resumeAt=N]   a file below DIR, with QS-Content-Length\n"
     "  GET  /static/PATH                       DIR/static/PATH\n"
+    "  HEAD of either                          the same answer without its body\n"
     "  POST PATH?chunkIdx=I&offset=O[&start=true][&checkin=LOCALPATH]   upload chunks\n"
     "\n"
     "--fault FAULT misbehave; comma-separated items:\n"
@@ -36,7 +38,7 @@ constexpr const char* kUsage =
     "  e.g. --fault break-after=1048576,times=1,path=/download\n"
     "--log         one line per request on standard error\n"
     "--exit-after  stop after that many seconds\n"
-    "Stops on SIGINT or SIGTERM.\n";
+    "A client has 30 s for each request head. Stops on SIGINT or SIGTERM.\n";
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -97,6 +99,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!have_root) return Fail("--root is required");
+  std::error_code ec;
+  if (!std::filesystem::is_directory(options.root, ec)) {
+    return Fail("--root " + options.root.string() + " is not a directory");
+  }
 
   static std::mutex log_mutex;
   if (log) {
@@ -120,7 +126,7 @@ int main(int argc, char** argv) {
   qs::devserver::Server server(std::move(options));
   for (auto& f : faults) server.AddFault(std::move(f));
   if (!server.Start()) {
-    std::cerr << "qsft-devserver: cannot listen on 127.0.0.1\n";
+    std::cerr << "qsft-devserver: " << server.start_error() << "\n";
     return 1;
   }
   std::cout << "listening on " << server.base_url() << std::endl;

@@ -49,6 +49,8 @@ std::string_view ReasonPhrase(int status) {
       return "Method Not Allowed";
     case 407:
       return "Proxy Authentication Required";
+    case 408:
+      return "Request Timeout";
     case 409:
       return "Conflict";
     case 411:

@@ -24,6 +24,7 @@ struct Response {
   std::string body;                                          // used when `file` is empty
   std::optional<FileRange> file;
   bool close = false;  // close the connection after this answer
+  bool head_only = false;  // an answer to HEAD: the head alone, its length that of the body
 
   static Response Text(int status, std::string text);
   uint64_t body_length() const { return file ? file->length : body.size(); }

@@ -10,11 +10,19 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "devserver/server_impl.h"
 
 namespace qs::devserver {
 namespace fs = std::filesystem;
+
+namespace {
+
+// How long accepting pauses when the process has no descriptor left.
+constexpr int kAcceptPauseMs = 100;
+
+}  // namespace
 
 Server::Impl::Impl(Options opts) : options(std::move(opts)) {
   std::error_code ec;
@@ -115,7 +123,16 @@ void Server::Impl::AcceptLoop() {
     sockaddr_in peer{};
     socklen_t peer_len = sizeof peer;
     int fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      // Out of descriptors (or memory) the listener stays readable, and retrying at once
+      // would spin. Pause; the client stays in the backlog and is taken once a connection has
+      // ended. Stop still ends the pause at once.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        pollfd wake{wake_read.get(), POLLIN, 0};
+        if (::poll(&wake, 1, kAcceptPauseMs) > 0) return;
+      }
+      continue;
+    }
     // Answers go out as a head write and a body write; without this each short answer waits
     // for the client's delayed acknowledgement (about 40 ms a request on loopback).
     const int one = 1;
@@ -160,16 +177,30 @@ bool Server::Start() {
   // sendfile has no MSG_NOSIGNAL: a client that hangs up mid-body would otherwise kill the
   // whole process (a test binary running the server in-process) with SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
-  impl_->listener = ListenLoopback(impl_->options.port);
-  if (!impl_->listener.valid()) return false;
+  int error = 0;
+  impl_->listener = ListenLoopback(impl_->options.port, &error);
+  if (!impl_->listener.valid()) {
+    impl_->start_error = "cannot listen on 127.0.0.1:" + std::to_string(impl_->options.port) +
+                         ": " + std::strerror(error);
+    return false;
+  }
   int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    impl_->start_error = std::string("cannot start: ") + std::strerror(errno);
+    impl_->listener.Reset();
+    return false;
+  }
   impl_->wake_read = Fd(pipe_fds[0]);
   impl_->wake_write = Fd(pipe_fds[1]);
   impl_->port = LocalPort(impl_->listener.get());
   impl_->started = true;
   impl_->acceptor = std::thread([impl = impl_.get()] { impl->AcceptLoop(); });
   return true;
+}
+
+std::string Server::start_error() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->start_error;
 }
 
 uint16_t Server::port() const {

@@ -13,9 +13,12 @@
 //       ignored; when a parameter is repeated, the last one counts.
 //   GET /static/PATH
 //       The file root/static/PATH, for demo pages; same refusal rules.
+//   HEAD of either: the same answer without its body. The server's own part files (below
+//       root/.qsft-parts) are never served (403).
 //   POST PATH?chunkIdx=I&offset=O[&start=true][&checkin=ENCODED_LOCAL_PATH]
 //       Any path but /static and /download. The body (Content-Length, raw bytes) is written at
-//       O into the part file of this PATH and client; offset 0 starts the part afresh, an
+//       O into the part file of this PATH and client (a request with two different
+//       Content-Length headers is refused with 400); offset 0 starts the part afresh, an
 //       offset beyond the bytes received so far is refused with 409, "start=true" marks the
 //       first chunk of a batch. With "checkin" the part becomes root/NAME, NAME being the last
 //       component ("/" or "\" separated) of the decoded local path; the answer is "OK <total
@@ -25,6 +28,7 @@
 //       was held back for it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -58,6 +62,10 @@ struct Options {
   uint16_t port = 0;  // 0: ephemeral
   // Called on the connection's thread after each request; must be thread-safe.
   std::function<void(const LogEntry&)> log;
+  // How long a client has for a whole request head, from when the server starts waiting for
+  // it (after the connection was accepted or the previous answer went out). A connection
+  // whose head does not arrive in time is closed: with bytes of a head, after a 408 answer.
+  std::chrono::milliseconds head_timeout{std::chrono::seconds(30)};
 };
 
 class Server {
@@ -67,9 +75,14 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds 127.0.0.1:port and starts accepting. False when the socket cannot be bound or the
-  // server was already started.
+  // Binds 127.0.0.1:port and starts accepting. False when the socket cannot be bound (then
+  // start_error() says which port and why) or the server was already started.
+  //
+  // Running out of descriptors does not stop the server: it pauses accepting for a moment
+  // instead of retrying at once, and clients waiting meanwhile are served once descriptors
+  // are free again.
   bool Start();
+  std::string start_error() const;
   uint16_t port() const;
   std::string base_url() const;  // "http://127.0.0.1:PORT"
 

@@ -62,6 +62,7 @@ struct Server::Impl {
   Authenticator auth;
   std::unique_ptr<UploadStore> uploads;
 
+  std::string start_error;
   Fd listener;
   Fd wake_read;
   Fd wake_write;

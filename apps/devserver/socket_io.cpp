@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,17 +19,23 @@ void Fd::Reset() {
   }
 }
 
-Fd ListenLoopback(uint16_t port) {
+Fd ListenLoopback(uint16_t port, int* error) {
+  auto failed = [error] {
+    if (error != nullptr) *error = errno;
+    return Fd();
+  };
   Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) return {};
+  if (!fd.valid()) return failed();
   int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return {};
-  if (::listen(fd.get(), 64) != 0) return {};
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    return failed();
+  }
+  if (::listen(fd.get(), 64) != 0) return failed();
   return fd;
 }
 
@@ -51,9 +59,19 @@ bool SendAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool SocketReader::Fill() {
+bool SocketReader::Fill(std::optional<std::chrono::steady_clock::time_point> deadline) {
   char chunk[16384];
   for (;;) {
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd wait{fd_, POLLIN, 0};
+      const int ready = ::poll(&wait, 1, static_cast<int>(std::min<int64_t>(left.count(), 60000)));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) return false;
+      if (ready == 0) continue;  // the deadline is checked again above
+    }
     ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -62,7 +80,9 @@ bool SocketReader::Fill() {
   }
 }
 
-SocketReader::HeadResult SocketReader::ReadHead(std::string* head, size_t max_bytes) {
+SocketReader::HeadResult SocketReader::ReadHead(std::string* head, size_t max_bytes,
+                                                std::chrono::milliseconds time_limit) {
+  const auto deadline = std::chrono::steady_clock::now() + time_limit;
   size_t searched = 0;
   for (;;) {
     size_t end = buffer_.find("\r\n\r\n", searched);
@@ -74,7 +94,10 @@ SocketReader::HeadResult SocketReader::ReadHead(std::string* head, size_t max_by
     }
     if (buffer_.size() > max_bytes) return HeadResult::kTooLarge;
     searched = buffer_.size() >= 3 ? buffer_.size() - 3 : 0;
-    if (!Fill()) return HeadResult::kClosed;
+    if (!Fill(deadline)) {
+      return std::chrono::steady_clock::now() >= deadline ? HeadResult::kTimedOut
+                                                          : HeadResult::kClosed;
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // loopback listener, whole-buffer sends and a buffered reader for request heads and bodies.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,8 +41,9 @@ class Fd {
   int fd_ = -1;
 };
 
-// A listening TCP socket on 127.0.0.1:port (0: ephemeral). Returns an invalid Fd on failure.
-Fd ListenLoopback(uint16_t port);
+// A listening TCP socket on 127.0.0.1:port (0: ephemeral). Returns an invalid Fd on failure,
+// with the errno value in *error when given.
+Fd ListenLoopback(uint16_t port, int* error = nullptr);
 uint16_t LocalPort(int fd);
 
 // Sends every byte (retrying short writes and EINTR, never raising SIGPIPE). False when the
@@ -54,15 +56,20 @@ class SocketReader {
  public:
   explicit SocketReader(int fd) : fd_(fd) {}
 
-  enum class HeadResult { kOk, kClosed, kTooLarge };
-  // Fills *head with everything up to and including "\r\n\r\n" (at most max_bytes).
-  HeadResult ReadHead(std::string* head, size_t max_bytes);
+  enum class HeadResult { kOk, kClosed, kTooLarge, kTimedOut };
+  // Fills *head with everything up to and including "\r\n\r\n" (at most max_bytes). The
+  // whole head must arrive within `time_limit` (a client that sends nothing, or a byte now and
+  // then, must not hold the connection for ever); kTimedOut when it does not.
+  HeadResult ReadHead(std::string* head, size_t max_bytes, std::chrono::milliseconds time_limit);
+  // Bytes that arrived and are not yet taken.
+  bool has_buffered() const { return !buffer_.empty(); }
 
   // Reads up to max bytes of body into *out (buffered bytes first). 0 bytes: peer closed.
   size_t ReadSome(char* out, size_t max);
 
  private:
-  bool Fill();
+  // One receive into the buffer; false when the peer closed or `deadline` passed first.
+  bool Fill(std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
   int fd_;
   std::string buffer_;

@@ -1,7 +1,10 @@
 // The qsft-devserver program: its first output line, its faults from the command line, and
 // its orderly end on SIGTERM.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +25,8 @@ std::filesystem::path ProgramPath() {
          "qsft-devserver";
 }
 
-// Runs the program with its standard output on a pipe; kills it on the way out if needed.
+// Runs the program with its standard output on a pipe and its standard error in a file; kills
+// it on the way out if needed.
 class Program {
  public:
   explicit Program(std::vector<std::string> args) {
@@ -33,6 +37,8 @@ class Program {
       ::dup2(fds[1], 1);
       ::close(fds[0]);
       ::close(fds[1]);
+      const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (err >= 0) ::dup2(err, 2);
       std::string path = ProgramPath().string();
       std::vector<char*> argv{path.data()};
       for (auto& a : args) argv.push_back(a.data());
@@ -60,6 +66,9 @@ class Program {
     return line;
   }
 
+  // Standard error so far.
+  std::string Err() const { return qs::testing::ReadFile(err_path_); }
+
   // Sends the signal and returns the exit status (-1 when it did not exit normally).
   int Terminate(int signal) {
     ::kill(pid_, signal);
@@ -70,6 +79,8 @@ class Program {
   }
 
  private:
+  qs::testing::TempDir dir_;
+  std::filesystem::path err_path_ = dir_ / "stderr";
   pid_t pid_ = -1;
   int out_ = -1;
 };
@@ -108,6 +119,35 @@ TEST(ProgramTest, RefusesABadFaultSpec) {
   Program program({"--root", dir.path().string(), "--fault", "explode=1"});
   EXPECT_EQ(program.FirstLine(), "");  // nothing on standard output
   EXPECT_EQ(program.Terminate(0), 2);
+}
+
+TEST(ProgramTest, RefusesARootThatIsNoDirectoryAndSaysWhyItCannotListen) {
+  if (!std::filesystem::exists(ProgramPath())) GTEST_SKIP() << "qsft-devserver not built";
+  qs::testing::TempDir dir;
+  Program missing({"--root", (dir / "nothing").string()});
+  EXPECT_EQ(missing.FirstLine(), "");
+  EXPECT_EQ(missing.Terminate(0), 2);
+  EXPECT_NE(missing.Err().find((dir / "nothing").string() + " is not a directory"),
+            std::string::npos)
+      << missing.Err();
+
+  // A port that is taken: the message names it and the reason.
+  const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const std::string port = std::to_string(ntohs(addr.sin_port));
+  Program busy({"--root", dir.path().string(), "--port", port});
+  EXPECT_EQ(busy.FirstLine(), "");
+  EXPECT_EQ(busy.Terminate(0), 1);
+  EXPECT_NE(busy.Err().find("cannot listen on 127.0.0.1:" + port + ": Address already in use"),
+            std::string::npos)
+      << busy.Err();
+  ::close(taken);
 }
 
 }  // namespace
