@@ -72,6 +72,10 @@ bool DesktopDecides() {
 
 ProxyChoice Lookup(std::string_view url) {
   if (!DesktopDecides()) return {};
+  // GIO's resolver is thread-safe, yet one question at a time: GLib's locks are futexes that
+  // ThreadSanitizer cannot see, and questions are rare (one per origin and session).
+  static std::mutex one_at_a_time;
+  std::lock_guard lock(one_at_a_time);
   GProxyResolver* resolver = g_proxy_resolver_get_default();  // owned by GIO
   if (resolver == nullptr) return {};
   const std::string text(url);

@@ -202,6 +202,11 @@ TEST_F(CompanyNetworkTest, ManualProxyFromTheDesktopSettingsCarriesEveryTransfer
 
 TEST_F(CompanyNetworkTest, PacScriptSendsOneHostThroughTheProxyAndAnotherDirect) {
   if (auto missing = MissingNetworkTool("pac")) GTEST_SKIP() << *missing;
+#if defined(__SANITIZE_THREAD__)
+  // The PAC answer comes over GLib's D-Bus worker thread, whose futex locks ThreadSanitizer
+  // cannot see: every exchange with it reads as a race inside GLib. The other legs run it.
+  GTEST_SKIP() << "GLib's D-Bus worker is opaque to ThreadSanitizer";
+#endif
   auto proxy = StartProxy();
   ASSERT_TRUE(proxy && proxy->running());
   std::string pac = ReadFile(docs_ / "proxy.pac");
