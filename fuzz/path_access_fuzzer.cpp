@@ -45,20 +45,26 @@ bool Inside(std::u16string_view grant, std::u16string_view dir) {
   return true;
 }
 
-constexpr uint32_t kKinds[] = {0,
-                               qs::scope::kDownloadDir,
-                               qs::scope::kExportDir,
-                               qs::scope::kPickedFolder,
-                               qs::scope::kPickedFile,
-                               qs::scope::kWorkDir};
+// Not kLocatedDir: it would grow the process-wide list of located folders.
+constexpr qs::ScopeKind kKinds[] = {qs::ScopeKind::kNone, qs::ScopeKind::kDownloadDir,
+                                    qs::ScopeKind::kExportDir, qs::ScopeKind::kPickedFolder};
+
+// The mask whose bits are those of `byte`, made by name.
+qs::AccessMask MaskOf(uint8_t byte) {
+  qs::AccessMask mask;
+  for (const qs::ScopeBit bit : qs::kEveryScopeBit) {
+    if ((byte & static_cast<uint8_t>(bit)) != 0) mask = mask | bit;
+  }
+  return mask;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qs;
   if (size < 2) return 0;
-  const uint32_t kind = kKinds[data[0] % std::size(kKinds)];
-  const uint32_t mask = data[1];
+  const ScopeKind kind = kKinds[data[0] % std::size(kKinds)];
+  const AccessMask mask = MaskOf(data[1]);
   const auto pieces = fuzz::Pieces(fuzz::Bytes(data + 2, size - 2), 5);
   const std::u16string current_dir = fuzz::Utf16(pieces[0]);
   const std::u16string work_dir = fuzz::Utf16(pieces[1]);
@@ -87,11 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string_view dir = DirectoryPart(qualified);
   const std::u16string qualified_work_dir = QualifyPath(work_dir);
   const OperationScope& scope = guard.scope();
-  const bool by_work_dir = (mask & scope::kAnyWorkDir) != 0 && !qualified_work_dir.empty() &&
+  const bool by_work_dir = mask.HasAny(scope::kAnyWorkDir) && !qualified_work_dir.empty() &&
                            Inside(qualified_work_dir, dir);
-  const bool by_picked_file = (mask & scope::kPickedFile) != 0 && !picked.empty() &&
+  const bool by_picked_file = mask.Has(ScopeBit::kPickedFile) && !picked.empty() &&
                               path == picked;
-  const bool by_scope = scope.kind != 0 && (scope.kind & mask) == scope.kind &&
+  const bool by_scope = scope.kind != ScopeKind::kNone && mask.HasAny(GrantedBits(scope.kind)) &&
                         scope.dir == QualifyPath(scope_dir) && Inside(scope.dir, dir);
   QSFT_FUZZ_CHECK(by_work_dir || by_picked_file || by_scope);
   return 0;

@@ -18,7 +18,7 @@ std::u16string JoinPath(std::u16string_view folder, std::u16string_view name) {
 }
 
 std::optional<std::u16string> SelectGrantedFolder(const PickerContext& context, TextId title,
-                                                  uint32_t kind) {
+                                                  ScopeKind kind) {
   std::u16string folder;
   if (!ShowFolderPicker(context.dialogs, context.texts(title), folder)) return std::nullopt;
   context.guard->SetScopeDir(folder, kind);
@@ -52,11 +52,11 @@ void CollectFiles(std::u16string_view folder, std::vector<std::u16string>& list,
 }
 
 std::optional<std::u16string> SelectExportDir(const PickerContext& context) {
-  return SelectGrantedFolder(context, TextId::kSelectExportDirTitle, scope::kExportDir);
+  return SelectGrantedFolder(context, TextId::kSelectExportDirTitle, ScopeKind::kExportDir);
 }
 
 std::optional<std::u16string> SelectDownloadDir(const PickerContext& context) {
-  return SelectGrantedFolder(context, TextId::kSelectDownloadDirTitle, scope::kDownloadDir);
+  return SelectGrantedFolder(context, TextId::kSelectDownloadDirTitle, ScopeKind::kDownloadDir);
 }
 
 Variant SelectFilesInFolder(const PickerContext& context, bool recursively) {
@@ -69,7 +69,7 @@ Variant SelectFilesInFolder(const PickerContext& context, bool recursively) {
     std::u16string base = ParentWithSeparator(folder);
     list.push_back(base);
     CollectFiles(folder, list, recursively);
-    context.guard->SetScopeDir(base, scope::kPickedFolder);
+    context.guard->SetScopeDir(base, ScopeKind::kPickedFolder);
     return Variant::List(std::move(list));
   } catch (...) {
     return Variant::String(u"Exception");
@@ -111,7 +111,7 @@ std::optional<std::u16string> LocateFile(const PickerContext& context,
       return std::nullopt;
     }
     std::u16string dir(DirectoryPart(path));
-    context.guard->SetScopeDir(dir, scope::kLocatedDir);
+    context.guard->SetScopeDir(dir, ScopeKind::kLocatedDir);
     return dir;
   } catch (...) {
     return std::nullopt;

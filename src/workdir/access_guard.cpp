@@ -6,16 +6,6 @@
 
 namespace qs {
 
-namespace {
-
-// Kinds that name a directory scope; the others only clear the scope when set.
-bool IsDirectoryScopeKind(uint32_t kind) {
-  return kind == scope::kDownloadDir || kind == scope::kExportDir || kind == scope::kLocatedDir ||
-         kind == scope::kPickedFolder;
-}
-
-}  // namespace
-
 bool GrantCoversDirectory(std::u16string_view grant, std::u16string_view dir) {
   if (grant.empty() || !dir.starts_with(grant)) return false;
   if (dir.size() == grant.size()) return true;
@@ -25,7 +15,8 @@ bool GrantCoversDirectory(std::u16string_view grant, std::u16string_view dir) {
 AccessGuard::AccessGuard(WorkDirResolver resolve_work_dir)
     : resolve_work_dir_(std::move(resolve_work_dir)) {}
 
-bool AccessGuard::CheckAccess(std::u16string_view path, uint32_t mask, std::u16string* qualified) {
+bool AccessGuard::CheckAccess(std::u16string_view path, AccessMask mask,
+                              std::u16string* qualified) {
   if (qualified) qualified->clear();
 
   // The working directory is resolved afresh at every check; a resolution that fails keeps the
@@ -43,26 +34,26 @@ bool AccessGuard::CheckAccess(std::u16string_view path, uint32_t mask, std::u16s
   if (qualified) *qualified = full;
   if (dir.empty()) return false;
 
-  if ((mask & scope::kAnyWorkDir) != 0 && GrantCoversDirectory(work_dir_, dir)) return true;
-  if ((mask & scope::kPickedFile) != 0 && scope_.picked_files.contains(std::u16string(path))) {
+  if (mask.HasAny(scope::kAnyWorkDir) && GrantCoversDirectory(work_dir_, dir)) return true;
+  if (mask.Has(ScopeBit::kPickedFile) && scope_.picked_files.contains(std::u16string(path))) {
     return true;
   }
-  if (scope_.kind != 0 && (scope_.kind & mask) == scope_.kind &&
+  if (scope_.kind != ScopeKind::kNone && mask.HasAny(GrantedBits(scope_.kind)) &&
       GrantCoversDirectory(scope_.dir, dir)) {
     return true;
   }
-  if ((mask & scope::kLocatedDir) != 0 && scope_registry::IsLocatedDir(dir)) return true;
+  if (mask.Has(ScopeBit::kLocatedDir) && scope_registry::IsLocatedDir(dir)) return true;
   return false;
 }
 
-void AccessGuard::SetScopeDir(std::u16string_view dir, uint32_t kind) {
+void AccessGuard::SetScopeDir(std::u16string_view dir, ScopeKind kind) {
   ClearScope();
-  if (!IsDirectoryScopeKind(kind)) return;
+  if (kind == ScopeKind::kNone) return;
   std::u16string qualified = QualifyPath(dir);
   if (qualified.empty()) return;
   scope_.kind = kind;
   scope_.dir = std::move(qualified);
-  if (kind == scope::kLocatedDir) scope_registry::AddLocatedDir(scope_.dir);
+  if (kind == ScopeKind::kLocatedDir) scope_registry::AddLocatedDir(scope_.dir);
 }
 
 void AccessGuard::GrantFile(std::u16string_view path) { scope_.picked_files.emplace(path); }

@@ -31,18 +31,17 @@ class AccessGuard {
 
   explicit AccessGuard(WorkDirResolver resolve_work_dir);
 
-  // Whether `path` may be used for a purpose within `mask` (scope:: bits). A null path reads as
+  // Whether `path` may be used for a purpose within `mask`. A null path reads as
   // empty and is refused. `qualified` (may be null) receives the qualified path (QualifyPath,
   // "/" separators), empty when qualification failed. Every caller acts on that qualified path,
   // never on the text as given, so that the check and the action see the same file.
-  [[nodiscard]] bool CheckAccess(std::u16string_view path, uint32_t mask,
+  [[nodiscard]] bool CheckAccess(std::u16string_view path, AccessMask mask,
                                  std::u16string* qualified = nullptr);
 
-  // Replaces the directory scope (and drops the picked files) with `dir` of `kind`. Kinds that
-  // are not directory scopes (the working-directory bits, kPickedFile) only clear the scope, and
-  // so does a directory that does not qualify. kLocatedDir also records the directory for the
-  // whole process.
-  void SetScopeDir(std::u16string_view dir, uint32_t kind);
+  // Replaces the directory scope (and drops the picked files) with `dir` of `kind`. kNone only
+  // clears the scope, and so does a directory that does not qualify. kLocatedDir also records
+  // the directory for the whole process.
+  void SetScopeDir(std::u16string_view dir, ScopeKind kind);
   // Adds `path`, exactly as given, to the picked files.
   void GrantFile(std::u16string_view path);
   // Removes `path` from the picked files, so that a picked file is uploaded once per grant.

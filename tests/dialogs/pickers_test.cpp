@@ -113,7 +113,7 @@ TEST_F(PickersTest, SelectFilesInFolderGivesTheBaseThenTheFilesAndGrantsTheBase)
   Paths expected{U(dir_.path()) + u"/"};
   ExpectedFiles(tree_, false, expected);
   EXPECT_EQ(SelectFilesInFolder(context_, false), Variant::List(expected));
-  EXPECT_EQ(guard_.scope().kind, scope::kPickedFolder);
+  EXPECT_EQ(guard_.scope().kind, ScopeKind::kPickedFolder);
   EXPECT_EQ(guard_.scope().dir, U(dir_.path()) + u"/");
   EXPECT_TRUE(guard_.CheckAccess(U(tree_ / "sub/s1.txt"), access_mask::kUpload));
   EXPECT_FALSE(guard_.CheckAccess(U(tree_ / "sub/s1.txt"), access_mask::kDelete));
@@ -173,12 +173,12 @@ TEST_F(PickersTest, FolderPickersGrantTheirKindAndACancelKeepsThePreviousGrant) 
   dialogs_.Queue({scripted::Folder{U(tree_)}, scripted::Cancel{},
                   scripted::Folder{U(tree_ / "sub")}});
   EXPECT_EQ(SelectExportDir(context_), U(tree_));
-  EXPECT_EQ(guard_.scope().kind, scope::kExportDir);
+  EXPECT_EQ(guard_.scope().kind, ScopeKind::kExportDir);
   EXPECT_EQ(SelectExportDir(context_), std::nullopt);
-  EXPECT_EQ(guard_.scope().kind, scope::kExportDir);
+  EXPECT_EQ(guard_.scope().kind, ScopeKind::kExportDir);
   EXPECT_EQ(guard_.scope().dir, U(tree_));
   EXPECT_EQ(SelectDownloadDir(context_), U(tree_ / "sub"));
-  EXPECT_EQ(guard_.scope().kind, scope::kDownloadDir);
+  EXPECT_EQ(guard_.scope().kind, ScopeKind::kDownloadDir);
   EXPECT_EQ(guard_.scope().dir, U(tree_ / "sub"));
   const auto shown = dialogs_.Shown();
   ASSERT_EQ(shown.size(), 3u);
@@ -193,7 +193,7 @@ TEST_F(PickersTest, LocateFileNamesTheFileAndGrantsTheChosenFilesFolder) {
   dialogs_.Queue({scripted::Files{{U(elsewhere / "renamed.txt")}}, scripted::Cancel{},
                   scripted::Cancel{}});
   EXPECT_EQ(LocateFile(context_, u"a/b/report.txt"), U(elsewhere) + u"/");
-  EXPECT_EQ(guard_.scope().kind, scope::kLocatedDir);
+  EXPECT_EQ(guard_.scope().kind, ScopeKind::kLocatedDir);
   EXPECT_TRUE(guard_.CheckAccess(U(elsewhere / "neighbour.txt"), access_mask::kExist));
 
   EXPECT_EQ(LocateFile(context_, u"C:\\docs\\old.txt"), std::nullopt);

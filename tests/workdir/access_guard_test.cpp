@@ -21,6 +21,13 @@
 namespace qs {
 namespace {
 
+// Every request bit at once.
+AccessMask EveryBit() {
+  AccessMask all;
+  for (const ScopeBit bit : kEveryScopeBit) all = all | bit;
+  return all;
+}
+
 namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::WriteFile;
@@ -72,16 +79,16 @@ class AccessGuardTest : public ::testing::Test {
 };
 
 TEST_F(AccessGuardTest, AFileInTheWorkingDirectoryPassesEveryOperationsMask) {
-  const uint32_t masks[] = {access_mask::kOpen,     access_mask::kExist,
+  const AccessMask masks[] = {access_mask::kOpen,     access_mask::kExist,
                             access_mask::kFileChanged, access_mask::kUpdateFileTime,
                             access_mask::kDelete,   access_mask::kDownload,
                             access_mask::kUpload};
-  for (const uint32_t mask : masks) {
+  for (const AccessMask mask : masks) {
     std::u16string qualified;
-    EXPECT_TRUE(guard_.CheckAccess(U(work_ / "a.txt"), mask, &qualified)) << mask;
+    EXPECT_TRUE(guard_.CheckAccess(U(work_ / "a.txt"), mask, &qualified)) << int{mask.value()};
     EXPECT_EQ(qualified, U(work_ / "a.txt"));
   }
-  EXPECT_FALSE(guard_.CheckAccess(U(work_ / "a.txt"), scope::kPickedFile | scope::kExportDir));
+  EXPECT_FALSE(guard_.CheckAccess(U(work_ / "a.txt"), ScopeBit::kPickedFile | ScopeBit::kExportDir));
 }
 
 TEST_F(AccessGuardTest, TheWorkingDirectoryItselfPassesOnlyWithItsTrailingSeparator) {
@@ -91,9 +98,9 @@ TEST_F(AccessGuardTest, TheWorkingDirectoryItselfPassesOnlyWithItsTrailingSepara
 }
 
 TEST_F(AccessGuardTest, SiblingsAndOtherLetterCaseAreOtherDirectories) {
-  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "WebWorkDir/DS10/other.txt"), 0xFF));
-  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "WebWorkDir/ds1/a.txt"), 0xFF));
-  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "WEBWORKDIR/DS1/a.txt"), 0xFF));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "WebWorkDir/DS10/other.txt"), EveryBit()));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "WebWorkDir/ds1/a.txt"), EveryBit()));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "WEBWORKDIR/DS1/a.txt"), EveryBit()));
 }
 
 TEST_F(AccessGuardTest, AFailedResolutionKeepsTheDirectoryResolvedBefore) {
@@ -110,13 +117,13 @@ TEST_F(AccessGuardTest, PathsOf260UnitsOrMoreAreRefusedEvenInsideAGrant) {
   path += std::u16string(259 - path.size(), u'n');
   ASSERT_EQ(path.size(), 259u);
   std::u16string qualified;
-  EXPECT_TRUE(guard_.CheckAccess(path, 0xFF, &qualified));
+  EXPECT_TRUE(guard_.CheckAccess(path, EveryBit(), &qualified));
   EXPECT_EQ(qualified, path);
   path += u'n';
-  EXPECT_FALSE(guard_.CheckAccess(path, 0xFF, &qualified));
+  EXPECT_FALSE(guard_.CheckAccess(path, EveryBit(), &qualified));
   EXPECT_TRUE(qualified.empty());
   guard_.GrantFile(path);
-  EXPECT_FALSE(guard_.CheckAccess(path, scope::kPickedFile));
+  EXPECT_FALSE(guard_.CheckAccess(path, ScopeBit::kPickedFile));
 }
 
 TEST_F(AccessGuardTest, APickedFilePassesOnlyAsTheExactTextThatWasGranted) {
@@ -138,7 +145,7 @@ TEST_F(AccessGuardTest, ADirectoryScopePassesOnlyMasksHoldingItsKind) {
   resolved_.clear();
   const fs::path exported = dir_.path() / "export";
   WriteFile(exported / "sub" / "doc.txt", "x");
-  guard_.SetScopeDir(U(exported), scope::kExportDir);
+  guard_.SetScopeDir(U(exported), ScopeKind::kExportDir);
   const std::u16string doc = U(exported / "sub/doc.txt");
   EXPECT_TRUE(guard_.CheckAccess(doc, access_mask::kDelete));   // 0x08 is in 0x9B
   EXPECT_TRUE(guard_.CheckAccess(doc, access_mask::kExist));
@@ -146,21 +153,29 @@ TEST_F(AccessGuardTest, ADirectoryScopePassesOnlyMasksHoldingItsKind) {
   EXPECT_FALSE(guard_.CheckAccess(doc, access_mask::kOpen));
   EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "export2/doc.txt"), access_mask::kDelete));
 
-  guard_.SetScopeDir(U(exported), scope::kPickedFolder);
+  guard_.SetScopeDir(U(exported), ScopeKind::kPickedFolder);
   EXPECT_TRUE(guard_.CheckAccess(doc, access_mask::kUpload));
   EXPECT_FALSE(guard_.CheckAccess(doc, access_mask::kDelete));
 }
 
-TEST_F(AccessGuardTest, SettingADirectoryScopeDropsPickedFilesAndOtherKindsOnlyClear) {
+TEST_F(AccessGuardTest, SettingADirectoryScopeDropsPickedFilesAndNoneOnlyClears) {
   guard_.GrantFile(u"/x/picked.txt");
-  guard_.SetScopeDir(U(dir_.path()), scope::kDownloadDir);
+  guard_.SetScopeDir(U(dir_.path()), ScopeKind::kDownloadDir);
   EXPECT_TRUE(guard_.scope().picked_files.empty());
   EXPECT_EQ(guard_.scope().dir, U(dir_.path()));
-  for (const uint32_t kind : {1u, 2u, 0x20u, 0x80u, 0x0Cu}) {
-    guard_.SetScopeDir(U(dir_.path()), scope::kDownloadDir);
-    guard_.SetScopeDir(U(dir_.path()), kind);
-    EXPECT_EQ(guard_.scope(), OperationScope{}) << kind;
-  }
+  // Kinds that are no directory scope (a working-directory bit, a picked file, two bits at
+  // once) cannot be written; kNone is the one way to set no scope.
+  guard_.SetScopeDir(U(dir_.path()), ScopeKind::kNone);
+  EXPECT_EQ(guard_.scope(), OperationScope{});
+}
+
+TEST(AccessMask, NamedBitsGiveTheMasksPagesKnow) {
+  EXPECT_EQ((ScopeBit::kWorkDir | ScopeBit::kExportDir).value(), 0x09);
+  EXPECT_TRUE(access_mask::kDelete.Has(ScopeBit::kWorkDirDelete));
+  EXPECT_FALSE(access_mask::kUpload.Has(ScopeBit::kExportDir));
+  EXPECT_TRUE(access_mask::kUpload.HasAny(ScopeBit::kWorkDir | ScopeBit::kWorkDir2));
+  EXPECT_FALSE(AccessMask().HasAny(EveryBit()));
+  EXPECT_EQ(EveryBit().value(), 0xFF);
 }
 
 TEST_F(AccessGuardTest, ALocatedFolderStaysGrantedForTheProcessButNotItsSubfolders) {
@@ -168,11 +183,11 @@ TEST_F(AccessGuardTest, ALocatedFolderStaysGrantedForTheProcessButNotItsSubfolde
   const fs::path located = dir_.path() / "located";
   WriteFile(located / "report.txt", "r");
   WriteFile(located / "deeper" / "x.txt", "x");
-  guard_.SetScopeDir(U(located) + u"/", scope::kLocatedDir);
+  guard_.SetScopeDir(U(located) + u"/", ScopeKind::kLocatedDir);
   EXPECT_TRUE(guard_.CheckAccess(U(located / "other.txt"), access_mask::kExist));
   EXPECT_TRUE(guard_.CheckAccess(U(located / "deeper/x.txt"), access_mask::kExist));
 
-  guard_.SetScopeDir(U(dir_.path() / "elsewhere"), scope::kDownloadDir);
+  guard_.SetScopeDir(U(dir_.path() / "elsewhere"), ScopeKind::kDownloadDir);
   EXPECT_TRUE(guard_.CheckAccess(U(located / "other.txt"), access_mask::kExist));
   EXPECT_FALSE(guard_.CheckAccess(U(located / "deeper/x.txt"), access_mask::kExist));
   EXPECT_FALSE(guard_.CheckAccess(U(located / "other.txt"), access_mask::kFileChanged));
@@ -188,7 +203,7 @@ TEST(ScopeHandOver, AnIdentifierIsAdoptedOnceAndWithdrawnByRepublishingOrFinish)
   AccessGuard b([] { return std::u16string(); });
   AccessGuard c([] { return std::u16string(); });
   std::u16string published;
-  a.SetScopeDir(u"/var/tmp/handed/over", scope::kExportDir);
+  a.SetScopeDir(u"/var/tmp/handed/over", ScopeKind::kExportDir);
   a.GrantFile(u"/var/tmp/picked.txt");
 
   const std::u16string id = PublishOperationScope(a, published);
@@ -244,7 +259,7 @@ TEST(ScopeHandOver, ControlsOnSeveralThreadsShareTheRegistries) {
       std::u16string published;
       const std::u16string dir = u"/var/tmp/qsft-threads/" + FromAscii(std::to_string(t));
       for (int i = 0; i < kRounds; ++i) {
-        mine.SetScopeDir(dir, scope::kLocatedDir);
+        mine.SetScopeDir(dir, ScopeKind::kLocatedDir);
         const std::u16string id = PublishOperationScope(mine, published);
         AccessGuard other([] { return std::u16string(); });
         AdoptOperationScope(other, id);
@@ -258,7 +273,7 @@ TEST(ScopeHandOver, ControlsOnSeveralThreadsShareTheRegistries) {
   for (int t = 0; t < kThreads; ++t) {
     AccessGuard adopter([] { return std::u16string(); });
     AdoptOperationScope(adopter, ids[t]);
-    EXPECT_EQ(adopter.scope().kind, scope::kLocatedDir);
+    EXPECT_EQ(adopter.scope().kind, ScopeKind::kLocatedDir);
   }
 }
 
@@ -312,7 +327,7 @@ TEST_F(AccessGuardTest, NoSpellingOfAPathReachesAFileOutsideTheGrants) {
   for (const auto& text : escapes) {
     SCOPED_TRACE(text);
     const std::u16string path = U(text);
-    EXPECT_FALSE(guard_.CheckAccess(path, 0xFF));
+    EXPECT_FALSE(guard_.CheckAccess(path, EveryBit()));
     EXPECT_FALSE(FileExist(guard_, path));
     EXPECT_FALSE(FolderExist(guard_, path));
     EXPECT_FALSE(FileChanged(guard_, path, u"1"));
