@@ -1,10 +1,31 @@
 #include "workdir/access_guard.h"
 
+#include <algorithm>
+
 #include "platform/unique_id.h"
 #include "workdir/path_qualify.h"
 #include "workdir/scope_registry.h"
 
 namespace qs {
+
+namespace {
+
+// Whether the part of `path` below `grant` (a grant that covers it) has a component beginning
+// with ".". Hidden files and folders hold what runs at the next login or shell start and the
+// desktop's settings; a grant of the folder above them never reaches them. The grant itself may
+// lie inside a hidden folder.
+bool HiddenBelowGrant(std::u16string_view grant, std::u16string_view path) {
+  std::u16string_view below = path.substr(std::min(grant.size(), path.size()));
+  while (!below.empty()) {
+    while (!below.empty() && IsPathSeparator(below.front())) below.remove_prefix(1);
+    if (!below.empty() && below.front() == u'.') return true;
+    const size_t next = below.find_first_of(u"/\\");
+    below = next == std::u16string_view::npos ? std::u16string_view() : below.substr(next);
+  }
+  return false;
+}
+
+}  // namespace
 
 bool GrantCoversDirectory(std::u16string_view grant, std::u16string_view dir) {
   if (grant.empty() || !dir.starts_with(grant)) return false;
@@ -34,15 +55,21 @@ bool AccessGuard::CheckAccess(std::u16string_view path, AccessMask mask,
   if (qualified) *qualified = full;
   if (dir.empty()) return false;
 
-  if (mask.HasAny(scope::kAnyWorkDir) && GrantCoversDirectory(work_dir_, dir)) return true;
+  if (mask.HasAny(scope::kAnyWorkDir) && GrantCoversDirectory(work_dir_, dir) &&
+      !HiddenBelowGrant(work_dir_, full)) {
+    return true;
+  }
   if (mask.Has(ScopeBit::kPickedFile) && scope_.picked_files.contains(std::u16string(path))) {
     return true;
   }
   if (scope_.kind != ScopeKind::kNone && mask.HasAny(GrantedBits(scope_.kind)) &&
-      GrantCoversDirectory(scope_.dir, dir)) {
+      GrantCoversDirectory(scope_.dir, dir) && !HiddenBelowGrant(scope_.dir, full)) {
     return true;
   }
-  if (mask.Has(ScopeBit::kLocatedDir) && scope_registry::IsLocatedDir(dir)) return true;
+  if (mask.Has(ScopeBit::kLocatedDir) && scope_registry::IsLocatedDir(dir) &&
+      !HiddenBelowGrant(dir, full)) {
+    return true;
+  }
   return false;
 }
 

@@ -10,6 +10,12 @@
 // with "/" or D continues with "/" right after G. So a grant of .../WebWorkDir/DS1 never opens
 // .../WebWorkDir/DS10.
 //
+// No grant of a directory reaches hidden files or folders below it: a path whose part below the
+// granting directory (working directory, scope directory, located directory) has a component
+// beginning with "." is refused by that grant, whatever the operation. The granting directory
+// itself may lie inside a hidden folder (the default working directory does). A file picked one
+// by one is the user's own choice and passes as picked.
+//
 // One AccessGuard belongs to one control and is used on that control's thread only.
 #pragma once
 

@@ -198,6 +198,35 @@ TEST_F(AccessGuardTest, ALocatedFolderStaysGrantedForTheProcessButNotItsSubfolde
   EXPECT_FALSE(other.CheckAccess(U(dir_.path() / "locatedX/report.txt"), access_mask::kExist));
 }
 
+TEST_F(AccessGuardTest, NoGrantReachesHiddenFilesOrFoldersBelowIt) {
+  // The working directory itself lies in a hidden folder: that is no reason to refuse.
+  const fs::path hidden_work = dir_.path() / ".local" / "WebWorkDir" / "DS1";
+  WriteFile(hidden_work / "a.txt", "inside");
+  resolved_ = U(hidden_work);
+  EXPECT_TRUE(guard_.CheckAccess(U(hidden_work / "a.txt"), EveryBit()));
+  EXPECT_TRUE(guard_.CheckAccess(U(hidden_work / "sub.d/b.txt"), EveryBit()));
+  for (const char* below : {".bashrc", ".config/autostart/x.desktop", "sub/.git/config",
+                            "..hidden", "sub\\.ssh\\id_rsa", "sub/./.profile", "x/../.profile"}) {
+    std::u16string path = U(hidden_work) + u"/" + qs::FromUtf8(below);
+    EXPECT_FALSE(guard_.CheckAccess(path, EveryBit())) << below;
+  }
+
+  // A folder scope (the home folder picked for downloads), and a located folder.
+  resolved_.clear();
+  guard_.SetScopeDir(U(dir_.path()), ScopeKind::kDownloadDir);
+  EXPECT_TRUE(guard_.CheckAccess(U(dir_.path() / "secret.txt"), access_mask::kDownload));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / ".bashrc"), access_mask::kDownload));
+  EXPECT_FALSE(
+      guard_.CheckAccess(U(dir_.path() / ".config/mimeapps.list"), access_mask::kDownload));
+  guard_.SetScopeDir(U(dir_.path() / ".local") + u"/", ScopeKind::kLocatedDir);
+  EXPECT_TRUE(guard_.CheckAccess(U(dir_.path() / ".local/x.txt"), access_mask::kExist));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / ".local/.x"), access_mask::kExist));
+
+  // A hidden file the user picked one by one is the user's choice.
+  guard_.GrantFile(U(dir_.path() / ".notes"));
+  EXPECT_TRUE(guard_.CheckAccess(U(dir_.path() / ".notes"), access_mask::kUpload));
+}
+
 TEST(ScopeHandOver, AnIdentifierIsAdoptedOnceAndWithdrawnByRepublishingOrFinish) {
   AccessGuard a([] { return std::u16string(); });
   AccessGuard b([] { return std::u16string(); });
