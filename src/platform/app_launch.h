@@ -11,7 +11,9 @@ namespace qs::platform {
 // Whether the regular file at `path` is a program or otherwise runs code when opened, judged from
 // its content whatever its name: it starts with "\x7fELF", "#!" or "MZ"; or its type sniffed
 // from the data alone is an executable, shared library, shell script, desktop entry or DOS or
-// Windows program; or it is executable by this user and holds text (a shell runs such a file).
+// Windows program; or it is executable by this user and holds text (a shell runs such a file);
+// or a line anywhere in it is a desktop entry's group header ("[Desktop Entry]"), which a
+// launcher honours after any amount of leading comment.
 // A file that cannot be read counts as a program.
 bool IsProgramFile(std::u16string_view path);
 

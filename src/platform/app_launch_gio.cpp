@@ -49,6 +49,13 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
+// Group headers that make a key file a desktop entry; the launcher honours them wherever they
+// stand, after any number of comment or blank lines.
+constexpr std::string_view kDesktopEntryHeaders[] = {"[Desktop Entry]", "[KDE Desktop Entry]"};
+// The longest header, for the overlap kept between the pieces a file is scanned in.
+constexpr size_t kLongestDesktopHeader = 19;
+constexpr size_t kScanPieceBytes = 64 * 1024;
+
 bool StartsWith(const std::string& data, std::string_view magic) {
   return data.size() >= magic.size() && std::memcmp(data.data(), magic.data(), magic.size()) == 0;
 }
@@ -85,6 +92,41 @@ ErrorOr<void> Launch(GAppInfo* app, const std::string& path) {
   return Fail(Error{CodeFromGError(error.get())});
 }
 
+// Whether `text` holds a desktop entry's group header at the start of a line (after blanks or a
+// byte order mark). Lines are judged only when they begin inside `text`.
+bool HoldsDesktopEntryHeader(std::string_view text) {
+  for (const auto header : kDesktopEntryHeaders) {
+    for (size_t at = text.find(header); at != std::string_view::npos;
+         at = text.find(header, at + 1)) {
+      std::string_view before = text.substr(0, at);
+      while (!before.empty() && (before.back() == ' ' || before.back() == '\t')) {
+        before.remove_suffix(1);
+      }
+      if (before.ends_with("\xEF\xBB\xBF")) before.remove_suffix(3);
+      if (before.empty() || before.back() == '\n' || before.back() == '\r') return true;
+    }
+  }
+  return false;
+}
+
+// Reads the rest of the open file in pieces and looks for a desktop entry's group header
+// anywhere in it. `seen` is what was read already (the start of the file). A failed read counts
+// as a header found.
+bool DesktopEntryAnywhere(int fd, std::string seen) {
+  if (HoldsDesktopEntryHeader(seen)) return true;
+  std::string window = seen.substr(seen.size() - std::min(seen.size(), kLongestDesktopHeader + 8));
+  std::string piece(kScanPieceBytes, '\0');
+  for (;;) {
+    const ssize_t n = ::read(fd, piece.data(), piece.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return true;
+    if (n == 0) return false;
+    window.append(piece.data(), static_cast<size_t>(n));
+    if (HoldsDesktopEntryHeader(window)) return true;
+    window.erase(0, window.size() - std::min(window.size(), kLongestDesktopHeader + 8));
+  }
+}
+
 }  // namespace
 
 bool IsProgramFile(std::u16string_view path) {
@@ -116,7 +158,8 @@ bool IsProgramFile(std::u16string_view path) {
   for (const char* program_type : kProgramTypes) {
     if (g_content_type_is_a(type.get(), program_type)) return true;
   }
-  return ::access(target.c_str(), X_OK) == 0 && IsTextType(type.get());
+  if (::access(target.c_str(), X_OK) == 0 && IsTextType(type.get())) return true;
+  return DesktopEntryAnywhere(fd.get(), std::move(data));
 }
 
 std::u16string ContentTypeForOpening(std::u16string_view path) {

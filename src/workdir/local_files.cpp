@@ -20,7 +20,7 @@ namespace {
 // web client's long-standing list; the rest are their Linux counterparts: desktop entries (which
 // run their Exec line, as shortcuts do), shell and interpreter scripts, self-running packages
 // and installers.
-constexpr std::array<std::u16string_view, 64> kBlockedExtensions = {
+constexpr std::array<std::u16string_view, 70> kBlockedExtensions = {
     u".ade", u".adp", u".app", u".bas", u".bat", u".chm", u".cmd", u".cpl", u".crt", u".csh",
     u".exe", u".fxp", u".hlp", u".hta", u".inf", u".ins", u".isp", u".js", u".jse", u".ksh",
     u".lnk", u".mda", u".mdb", u".mde", u".mdt", u".mdw", u".mdz", u".msc", u".msi", u".msp",
@@ -28,7 +28,8 @@ constexpr std::array<std::u16string_view, 64> kBlockedExtensions = {
     u".sct", u".shb", u".shs", u".url", u".vb", u".vbe", u".vbs", u".wsc", u".wsf", u".wsh",
     // Linux.
     u".desktop", u".sh", u".bash", u".zsh", u".run", u".appimage", u".jar", u".jnlp", u".deb",
-    u".rpm", u".flatpak", u".flatpakref", u".py", u".pl"};
+    u".rpm", u".flatpak", u".flatpakref", u".py", u".pl", u".py3", u".rb", u".php", u".lua",
+    u".tcl", u".kdelnk"};
 
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 

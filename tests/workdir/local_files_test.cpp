@@ -97,6 +97,9 @@ TEST(FileExtension, IsTheLastComponentsLastDotOn) {
   EXPECT_TRUE(IsBlockedExtension(u".EXE"));
   EXPECT_TRUE(IsBlockedExtension(u".Desktop"));
   EXPECT_TRUE(IsBlockedExtension(u".js"));
+  for (const char16_t* script : {u".py3", u".RB", u".php", u".lua", u".tcl", u".kdelnk"}) {
+    EXPECT_TRUE(IsBlockedExtension(script)) << ToUtf8(script);
+  }
   EXPECT_FALSE(IsBlockedExtension(u".json"));
   EXPECT_FALSE(IsBlockedExtension(u".txt"));
 }
@@ -202,6 +205,14 @@ TEST_F(LocalFilesTest, ProgramsAreToldByTheirContentWhateverTheirName) {
       {"setup.pdf", "MZ\x90\0\x03", false, true},
       {"entry.txt", "[Desktop Entry]\nType=Application\nName=x\nExec=/bin/true\n", false, true},
       {"shell.txt", "echo run by a shell\n", true, true},
+      // A desktop entry behind a long comment, past the sniffed start, in its older spelling,
+      // and after a byte order mark and blanks.
+      {"late.txt", std::string(200000, '#') + "\n[Desktop Entry]\nType=Application\n", false,
+       true},
+      {"old.txt", "# a comment\n\n[KDE Desktop Entry]\nExec=/bin/true\n", false, true},
+      {"bom.txt", "\xEF\xBB\xBF  [Desktop Entry]\nExec=/bin/true\n", false, true},
+      {"quoted.txt", std::string(5000, 'x') + " see [Desktop Entry] in the manual\n", false,
+       false},
       {"notes.txt", "just some notes\n", false, false},
       {"data.bin", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), false, false},
       {"doc.pdf", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n", false, false},
