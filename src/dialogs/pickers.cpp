@@ -69,7 +69,9 @@ Variant SelectFilesInFolder(const PickerContext& context, bool recursively) {
     std::u16string base = ParentWithSeparator(folder);
     list.push_back(base);
     CollectFiles(folder, list, recursively);
-    context.guard->SetScopeDir(base, ScopeKind::kPickedFolder);
+    // The list starts with the parent so that the page keeps the folder's name in the paths it
+    // derives; the grant is the folder the user picked, never its siblings.
+    context.guard->SetScopeDir(folder, ScopeKind::kPickedFolder);
     return Variant::List(std::move(list));
   } catch (...) {
     return Variant::String(u"Exception");

@@ -35,8 +35,8 @@ struct PickerContext {
 // the null string when nothing was chosen, and then the scope is untouched.
 std::optional<std::u16string> SelectExportDir(const PickerContext& context);
 std::optional<std::u16string> SelectDownloadDir(const PickerContext& context);
-// The chosen folder's parent (ending in "/"), granted as kPickedFolder, followed by the folder's
-// files; the picker failure result when nothing was chosen.
+// The chosen folder's parent (ending in "/") followed by the folder's files; the chosen folder
+// itself is granted as kPickedFolder. The picker failure result when nothing was chosen.
 Variant SelectFilesInFolder(const PickerContext& context, bool recursively);
 // The chosen files, each granted; the picker failure result when nothing was chosen.
 Variant SelectFiles(const PickerContext& context);

@@ -17,7 +17,7 @@ enum class ScopeBit : uint8_t {
   kExportDir = 0x08,      // a folder picked for exports
   kLocatedDir = 0x10,     // the folder of a located file (and all such)
   kPickedFile = 0x20,     // a file picked one by one
-  kPickedFolder = 0x40,   // the parent of a folder whose files were picked
+  kPickedFolder = 0x40,   // a folder whose files were picked
   kWorkDirDelete = 0x80,  // the working directory
 };
 

@@ -108,15 +108,19 @@ TEST_F(PickersTest, CollectFilesFollowsTheFileSystemsOrderDepthFirst) {
   EXPECT_EQ(listed, Paths{u"kept"});
 }
 
-TEST_F(PickersTest, SelectFilesInFolderGivesTheBaseThenTheFilesAndGrantsTheBase) {
+TEST_F(PickersTest, SelectFilesInFolderGivesTheBaseThenTheFilesAndGrantsOnlyThePickedFolder) {
   dialogs_.Queue({scripted::Folder{U(tree_)}, scripted::Folder{U(tree_ / "empty")}});
+  WriteFile(dir_.path() / "taxes.txt", "beside the picked folder");
+  WriteFile(dir_.path() / "sibling" / "s.txt", "in a sibling");
   Paths expected{U(dir_.path()) + u"/"};
   ExpectedFiles(tree_, false, expected);
   EXPECT_EQ(SelectFilesInFolder(context_, false), Variant::List(expected));
   EXPECT_EQ(guard_.scope().kind, ScopeKind::kPickedFolder);
-  EXPECT_EQ(guard_.scope().dir, U(dir_.path()) + u"/");
+  EXPECT_EQ(guard_.scope().dir, U(tree_));
   EXPECT_TRUE(guard_.CheckAccess(U(tree_ / "sub/s1.txt"), access_mask::kUpload));
   EXPECT_FALSE(guard_.CheckAccess(U(tree_ / "sub/s1.txt"), access_mask::kDelete));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "taxes.txt"), access_mask::kUpload));
+  EXPECT_FALSE(guard_.CheckAccess(U(dir_.path() / "sibling/s.txt"), access_mask::kUpload));
 
   EXPECT_EQ(SelectFilesInFolder(context_, true), Variant::List({U(tree_) + u"/"}));
   const auto shown = dialogs_.Shown();
