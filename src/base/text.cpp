@@ -150,4 +150,46 @@ std::u16string ToLowerAscii(std::u16string_view text) {
   return out;
 }
 
+namespace {
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Characters that show nothing themselves but change how the text around them shows.
+bool IsInvisibleFormat(char16_t c) {
+  return (c >= 0x80 && c <= 0x9F) || c == 0xAD || c == 0x061C || c == 0x180E ||
+         (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+}
+
+void AppendCodePoint(std::u16string& out, char16_t c) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  out += u"<U+";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 0xF];
+  out += u'>';
+}
+
+}  // namespace
+
+std::u16string VisibleControls(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x20) {
+      out += static_cast<char16_t>(0x2400 + c);
+    } else if (c == 0x7F) {
+      out += u'\u2421';
+    } else if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      out += c;
+      out += text[++i];
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c) || IsInvisibleFormat(c)) {
+      AppendCodePoint(out, c);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace qs

@@ -21,4 +21,11 @@ char16_t ToUpper(char16_t c);
 char16_t ToLower(char16_t c);
 std::u16string ToLowerAscii(std::u16string_view text);
 
+// `text` for showing to a user who is to judge it: nothing in it may hide or reorder the rest.
+// C0 controls and DEL become their Control Pictures (U+2400 to U+241F, U+2421: a line break
+// shows as one visible symbol and cannot push the rest of a path out of sight); C1 controls,
+// bidirectional and other invisible format characters, line and paragraph separators and
+// unpaired surrogates become "<U+XXXX>". Everything else is kept.
+std::u16string VisibleControls(std::u16string_view text);
+
 }  // namespace qs

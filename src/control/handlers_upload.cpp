@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "base/text.h"
 #include "control/control.h"
 #include "platform/dialogs.h"
 #include "resources/format_text.h"
@@ -22,7 +23,8 @@ std::optional<std::u16string_view> TextOrNothing(const ScriptString& text) {
 }
 
 // CheckAccess(path, 0x72) and the grants on the control's access guard; the consent question is
-// message 309 about the path, with the question icon, Yes and No.
+// message 309 about the path, with the question icon, Yes and No. The path is shown with its
+// control and invisible format characters made visible.
 UploadAccess MakeUploadAccess(CQSFileTransferCtrl& control) {
   UploadAccess access;
   access.check = [&control](std::u16string_view path, std::u16string* qualified) {
@@ -35,7 +37,8 @@ UploadAccess MakeUploadAccess(CQSFileTransferCtrl& control) {
   access.ask_consent = [&control](std::u16string_view path) {
     platform::Dialogs* dialogs = control.site() ? control.site()->GetDialogs() : nullptr;
     if (dialogs == nullptr) return false;
-    const std::u16string text = FormatText(control.GetString(TextId::kAllowFileAccess), {path});
+    const std::u16string text =
+        FormatText(control.GetString(TextId::kAllowFileAccess), {VisibleControls(path)});
     const platform::MessageAnswer answer = dialogs->ShowMessage(platform::MessageBoxRequest(
         text, control.GetString(TextId::kApplicationTitle), platform::MessageIcon::kQuestion,
         platform::MessageButtons::kYesNo));

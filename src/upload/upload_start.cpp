@@ -43,7 +43,7 @@ Variant StartFileUpload(const UploadStarter& starter, std::optional<std::u16stri
   if (allowed) {
     // A grant from a picker or from GetFileSizes serves one upload.
     if (starter.access.revoke) starter.access.revoke(*file_name);
-  } else if (!AskConsent(starter.access, *file_name)) {
+  } else if (!AskConsent(starter.access, qualified.empty() ? *file_name : qualified)) {
     return MakeErrorResult(ToUint(ErrorCode::kAccessDenied));
   }
 
@@ -79,7 +79,9 @@ Variant GetFileSizes(const UploadAccess& access, const Variant& files, const Ele
     std::u16string qualified;
     const bool allowed = access.check && access.check(path, &qualified);
     if (!allowed) {
-      if (!AskConsent(access, path)) return MakeErrorResult(ToUint(ErrorCode::kAccessDenied));
+      if (!AskConsent(access, qualified.empty() ? path : qualified)) {
+        return MakeErrorResult(ToUint(ErrorCode::kAccessDenied));
+      }
       if (access.grant) access.grant(path);
     }
     const uint64_t size = GetLocalFileSize(qualified.empty() ? path : qualified);

@@ -33,7 +33,9 @@ struct UploadAccess {
   std::function<bool(std::u16string_view path, std::u16string* qualified)> check;
   std::function<void(std::u16string_view path)> grant;   // GrantFile
   std::function<void(std::u16string_view path)> revoke;  // RevokeFile
-  // Message 309 about `path` as a Yes/No question; true only for Yes.
+  // Message 309 about `path` as a Yes/No question; true only for Yes. `path` is the qualified
+  // path that would be read (the page's text only when it does not qualify), so that the user
+  // judges the file that is read, not the page's spelling of it.
   std::function<bool(std::u16string_view path)> ask_consent;
 };
 

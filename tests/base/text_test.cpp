@@ -30,3 +30,20 @@ TEST(Text, CaseInsensitiveCompare) {
 
 }  // namespace
 }  // namespace qs
+
+namespace qs {
+namespace {
+
+TEST(Text, VisibleControlsShowsWhatWouldHideOrReorderText) {
+  EXPECT_EQ(VisibleControls(u"/home/u/report.pdf"), u"/home/u/report.pdf");
+  EXPECT_EQ(VisibleControls(u"a\nb\tc\rd"), u"a\u240Ab\u2409c\u240Dd");
+  EXPECT_EQ(VisibleControls(std::u16string(u"x\0y\x7F", 4)), u"x\u2400y\u2421");
+  EXPECT_EQ(VisibleControls(u"report\u202Efdp.exe"), u"report<U+202E>fdp.exe");
+  EXPECT_EQ(VisibleControls(u"a\u200Bb\u2028c\u0085d\uFEFF"),
+            u"a<U+200B>b<U+2028>c<U+0085>d<U+FEFF>");
+  EXPECT_EQ(VisibleControls(u"\U0001F600 \xD800x"), u"\U0001F600 <U+D800>x");
+  EXPECT_EQ(VisibleControls(u"Übersicht – 東京"), u"Übersicht – 東京");
+}
+
+}  // namespace
+}  // namespace qs
