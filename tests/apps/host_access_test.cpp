@@ -301,4 +301,57 @@ TEST_F(HostAccessTest, OpenBlocksAProgramAndLaunchesTheAssociatedApplication) {
   EXPECT_EQ(Recorded(2), expected);  // the program above was never launched
 }
 
+TEST_F(HostAccessTest, OpenBlocksScriptsByNameAndDesktopEntriesWhereverTheirHeaderStands) {
+  Host host(program_, env_);
+  ASSERT_TRUE(host.started());
+  Create(host, "a");
+  ASSERT_EQ(host.Call("a", "CheckWorkDir"), "true");
+  const fs::path work = data_ / "Quillstone/WebWorkDir/DS";
+  const std::string entry = "[Desktop Entry]\nType=Application\nName=x\nExec=/bin/true\n";
+  WriteFile(work / "late.txt", "# " + std::string(2000, '-') + "\n" + entry);
+  WriteFile(work / "old.kdelnk", "# comment\n[KDE Desktop Entry]\nExec=/bin/true\n");
+  for (const char* name : {"run.py3", "run.rb", "run.php", "run.lua", "run.tcl"}) {
+    WriteFile(work / name, "print(1)\n");
+  }
+  WriteFile(work / "notes.txt", "plain notes\n");
+  const std::string blocked =
+      R"([{"kind":"message","title":"Quillstone Web Client","text":"An attempt to open or )"
+      R"(execute potentially harmful file was blocked.","icon":"error","buttons":"ok"}])";
+  for (const char* name :
+       {"late.txt", "old.kdelnk", "run.py3", "run.rb", "run.php", "run.lua", "run.tcl"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(host.Call("a", "Open", "[" + Quote((work / name).string()) + "]"), "null");
+    EXPECT_EQ(host.Ask(R"({"op":"shown"})"), blocked);
+  }
+  // A document still opens; it is the only file the application ever got.
+  EXPECT_EQ(host.Call("a", "Open", "[" + Quote((work / "notes.txt").string()) + "]"), "null");
+  EXPECT_EQ(Recorded(1), std::vector<std::string>{(work / "notes.txt").string()});
+}
+
+TEST_F(HostAccessTest, AGrantedFolderHidesItsHiddenFilesFromEveryOperation) {
+  Host host(program_, env_);
+  ASSERT_TRUE(host.started());
+  Create(host, "a");
+  WriteFile(home_ / ".bashrc", "shell start");
+  WriteFile(config_ / "autostart" / "x.desktop", "[Desktop Entry]\nExec=/bin/true\n");
+  WriteFile(home_ / "letter.txt", "letter\n");
+  host.Ask(R"({"op":"dialogs","answers":[{"folder":)" + Quote(home_.string()) + "}]}");
+  ASSERT_EQ(host.Call("a", "SelectExportDir"), Quote(home_.string()));
+  for (const fs::path& hidden : {home_ / ".bashrc", config_ / "autostart" / "x.desktop"}) {
+    SCOPED_TRACE(hidden.string());
+    const std::string arg = "[" + Quote(hidden.string()) + "]";
+    EXPECT_EQ(host.Call("a", "FileExist", arg), "false");
+    EXPECT_EQ(host.Call("a", "FolderExist", "[" + Quote(hidden.parent_path().string() + "/") + "]"),
+              hidden.parent_path() == home_ ? "true" : "false");
+    EXPECT_EQ(host.Call("a", "DeleteFile", arg), "null");
+    EXPECT_TRUE(fs::exists(hidden));
+  }
+  EXPECT_EQ(host.Call("a", "FileExist", "[" + Quote((home_ / "letter.txt").string()) + "]"),
+            "true");
+  EXPECT_EQ(host.Call("a", "DeleteFile", "[" + Quote((home_ / "letter.txt").string()) + "]"),
+            "null");
+  EXPECT_FALSE(fs::exists(home_ / "letter.txt"));
+  EXPECT_TRUE(fs::exists(data_ / "Trash/files/letter.txt"));
+}
+
 }  // namespace
