@@ -2,7 +2,8 @@
 //
 // Per-user settings: <kClientKey>\<kDatasourcesKey>\<datasource>\<user>, holding kUserWorkDir
 // (REG_SZ) and kAllowedSites (REG_MULTI_SZ). Administrator policy: sub-keys of kPolicyRoot,
-// read only, never written by the client: kSafeWorkDirs and kSiteLock (numbered lists) and
+// read only, never written by the client: kSafeWorkDirs, kSiteLock and kRedirectHosts
+// (numbered lists) and
 // kZoneLock with the DWORD kTrustedZoneDisabled.
 #pragma once
 
@@ -20,6 +21,8 @@ inline constexpr std::u16string_view kPolicyRoot =
     u"SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client";
 inline constexpr std::u16string_view kSafeWorkDirs = u"SafeWorkDirs";
 inline constexpr std::u16string_view kSiteLock = u"SiteLock";
+// Numbered list of further hosts (or "*.suffix" patterns) downloads may be redirected to.
+inline constexpr std::u16string_view kRedirectHosts = u"RedirectHosts";
 inline constexpr std::u16string_view kZoneLock = u"ZoneLock";
 inline constexpr std::u16string_view kTrustedZoneDisabled = u"TrustedZoneDisabled";
 inline constexpr std::u16string_view kUserWorkDir = u"UserWorkDir";

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -31,7 +32,7 @@ struct HttpSessionOptions {
   uint32_t receive_timeout_ms = 100000;   // no byte moved for this long: the request fails
 };
 
-// A GET request whose response head has arrived (redirects already followed).
+// A GET request whose response head has arrived (the redirects allowed already followed).
 class HttpRequest {
  public:
   virtual ~HttpRequest() = default;
@@ -105,6 +106,13 @@ class HttpConnection {
   virtual void SetCredentials(bool proxy, std::string user, std::string password) = 0;
 };
 
+// Most redirects one GET follows.
+inline constexpr uint32_t kMaxRedirects = 10;
+
+// Whether a GET may follow a redirect from `from` to `to` (see HttpSession::OpenUrl). Called on
+// the thread that opens the request.
+using RedirectCheck = std::function<bool(std::string_view from, std::string_view to)>;
+
 class HttpSession {
  public:
   virtual ~HttpSession() = default;
@@ -113,7 +121,18 @@ class HttpSession {
 
   // Sends a GET for an absolute http or https URL (UTF-8, host already ASCII) and returns once
   // the final response head has arrived. Connections are kept alive and reused.
-  virtual ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url) = 0;
+  //
+  // Redirects (301, 302, 303, 307 and 308 with a Location) are followed only as far as
+  // `may_follow` allows, at most kMaxRedirects times: before anything is sent to a redirect's
+  // target, `may_follow` is asked with the URL that answered and the absolute target (UTF-8,
+  // host in ASCII form, no fragment). A redirect it refuses, or one past the limit, is the final
+  // answer (Status() gives its 3xx), and its target is never contacted. Without `may_follow`
+  // no redirect is followed.
+  virtual ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url,
+                                                        const RedirectCheck& may_follow) = 0;
+  ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url) {
+    return OpenUrl(url, RedirectCheck());
+  }
 
   // Prepares requests with a body to the origin of the absolute http or https `url` (its path
   // and query are ignored), with the user name and password the URL carries, if any. Nothing is

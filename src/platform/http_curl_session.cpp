@@ -5,6 +5,8 @@
 
 #include "platform/http_curl.h"
 #include "platform/last_error.h"
+#include "platform/url_parts.h"
+#include "base/text.h"
 
 namespace qs::platform {
 namespace curl {
@@ -123,6 +125,25 @@ void SessionCore::Unregister(CURLM* multi) {
 
 namespace {
 
+// Longest redirect target followed, as for the URLs pages hand to transfers.
+constexpr size_t kMaxRedirectUrlLength = 2083;
+
+// The absolute URL a redirect answer sends the request on to, as the next request needs it;
+// nothing when the answer is no redirect or its Location does not give a usable URL.
+std::optional<std::string> RedirectTarget(const Transfer& transfer, const std::string& from) {
+  switch (transfer.Status()) {
+    case 301: case 302: case 303: case 307: case 308: break;
+    default: return std::nullopt;
+  }
+  const std::optional<std::string> location = transfer.Header("Location");
+  if (!location || location->empty()) return std::nullopt;
+  auto combined = CombineUrl(FromUtf8(from), FromUtf8(*location), kMaxRedirectUrlLength);
+  if (!combined.ok()) return std::nullopt;
+  auto request_url = UrlForRequest(*combined);
+  if (!request_url.ok()) return std::nullopt;
+  return ToUtf8(*request_url);
+}
+
 class CurlRequest final : public HttpRequest {
  public:
   explicit CurlRequest(std::unique_ptr<Transfer> transfer) : transfer_(std::move(transfer)) {}
@@ -141,14 +162,26 @@ class CurlSession final : public HttpSession {
  public:
   explicit CurlSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}
 
-  ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url) override {
-    if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
-    auto created = Transfer::Create(core_, url);
-    if (!created) return created.error();
-    std::unique_ptr<Transfer> transfer = std::move(created).value();
-    QS_TRY_VOID(transfer->Begin());
-    QS_TRY_VOID(transfer->AwaitHead());
-    return std::unique_ptr<HttpRequest>(std::make_unique<CurlRequest>(std::move(transfer)));
+  ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url,
+                                                const RedirectCheck& may_follow) override {
+    std::string current(url);
+    for (uint32_t hops = 0;; ++hops) {
+      if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
+      auto created = Transfer::Create(core_, current);
+      if (!created) return created.error();
+      std::unique_ptr<Transfer> transfer = std::move(created).value();
+      QS_TRY_VOID(transfer->Begin());
+      QS_TRY_VOID(transfer->AwaitHead());
+      if (!may_follow || hops == kMaxRedirects) {
+        return std::unique_ptr<HttpRequest>(std::make_unique<CurlRequest>(std::move(transfer)));
+      }
+      std::optional<std::string> target = RedirectTarget(*transfer, current);
+      if (!target || !may_follow(current, *target)) {
+        return std::unique_ptr<HttpRequest>(std::make_unique<CurlRequest>(std::move(transfer)));
+      }
+      // The redirect's answer is dropped (its connection closed) before the next hop opens.
+      current = std::move(*target);
+    }
   }
 
   ErrorOr<std::unique_ptr<HttpConnection>> Connect(std::string_view url) override {

@@ -16,7 +16,6 @@ constexpr size_t kBodyBufferBytes = 256 * 1024;
 // A response head (all blocks of one request) larger than this is refused; lower than curl's
 // own 300 KB limit so that the refusal is always ours and reads as a header fault.
 constexpr size_t kMaxHeadBytes = 256 * 1024;
-constexpr long kMaxRedirects = 20;
 // Longest wait in curl_multi_poll, so that the stall check runs even when curl has no timer.
 constexpr long kMaxPollMs = 1000;
 
@@ -148,8 +147,8 @@ ErrorOr<void> Transfer::Configure(std::string_view url) {
           CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+      // Redirects are followed by the session, one request per hop, each target judged first.
+      curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
       // An empty file name switches the cookie engine on; the cookies live in the share.
       curl_easy_setopt(e, CURLOPT_COOKIEFILE, "") == CURLE_OK &&
       curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&

@@ -1,12 +1,17 @@
 #include "transfer/download_start.h"
 
 #include <utility>
+#include <vector>
 
 #include "base/error.h"
+#include "base/text.h"
+#include "config/reg_values.h"
+#include "config/store_layout.h"
 #include "platform/file_system.h"
 #include "transfer/error_text.h"
 #include "transfer/session.h"
 #include "transfer/transfer_slot.h"
+#include "url/redirect_rule.h"
 #include "workdir/path_qualify.h"
 
 namespace qs {
@@ -28,6 +33,14 @@ std::u16string_view DirectoryOf(std::u16string_view qualified) {
 }
 
 }  // namespace
+
+platform::RedirectCheck DownloadRedirectCheck(std::u16string_view first_url) {
+  const std::vector<std::u16string> entries = ReadNumberedList(PolicyKeyPath(kRedirectHosts));
+  return [first = std::u16string(first_url), rules = RedirectHostRules(entries)](
+             std::string_view from, std::string_view to) {
+    return MayFollowRedirect(first, FromUtf8(from), FromUtf8(to), rules);
+  };
+}
 
 Variant StartFileDownload(const DownloadStarter& starter, std::u16string_view url,
                           std::u16string_view file_path) {
@@ -53,9 +66,11 @@ Variant StartFileDownload(const DownloadStarter& starter, std::u16string_view ur
   if (!created.ok()) return MakeErrorResult(created.code());
 
   if (!EnsureSession(starter.session)) return MakeErrorResult(kLastErrorCode);
+  platform::RedirectCheck may_follow = DownloadRedirectCheck(absolute_url);
   return StartTransfer(starter.current,
                        MakeRef<DownloadedFile>(starter.session.handle(), std::move(absolute_url),
-                                               std::move(*allowed), starter.sleeper));
+                                               std::move(*allowed), starter.sleeper,
+                                               std::move(may_follow)));
 }
 
 }  // namespace qs

@@ -5,6 +5,8 @@
 // Validation failures come back as the method's string result and leave the slot as it was.
 #pragma once
 
+#include "platform/http.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,5 +44,10 @@ struct DownloadStarter {
 // std::bad_alloc; the caller turns anything thrown into its own message.
 Variant StartFileDownload(const DownloadStarter& starter, std::u16string_view url,
                           std::u16string_view file_path);
+
+// The redirect judgement of a download whose first request goes to `first_url`: the page's
+// own scheme, host and port, or a host of the administrator's "RedirectHosts" list, read now
+// (url/redirect_rule.h).
+platform::RedirectCheck DownloadRedirectCheck(std::u16string_view first_url);
 
 }  // namespace qs

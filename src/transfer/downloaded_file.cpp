@@ -70,9 +70,11 @@ uint32_t MarkDownloadOrigin(std::u16string_view local_path, std::u16string_view 
 }
 
 DownloadedFile::DownloadedFile(std::shared_ptr<platform::HttpSession> session, std::u16string url,
-                               std::u16string local_path, Sleeper sleeper)
+                               std::u16string local_path, Sleeper sleeper,
+                               platform::RedirectCheck may_follow)
     : TransferredFile(std::move(session), std::move(url), std::move(local_path)),
-      sleeper_(sleeper ? std::move(sleeper) : ThreadSleeper()) {}
+      sleeper_(sleeper ? std::move(sleeper) : ThreadSleeper()),
+      may_follow_(std::move(may_follow)) {}
 
 DownloadedFile::~DownloadedFile() = default;
 
@@ -88,7 +90,7 @@ ErrorOr<std::unique_ptr<platform::HttpRequest>> DownloadedFile::OpenAnswer(
   for (;;) {
     // Only to learn that the URL can be taken apart; the client picks TLS by the scheme itself.
     QS_TRY_VOID(platform::SplitUrl(work_url));
-    auto opened = session()->OpenUrl(ToUtf8(work_url));
+    auto opened = session()->OpenUrl(ToUtf8(work_url), may_follow_);
     if (!opened.ok()) {
       // Some servers send a head the client rejects unless the download is asked for with an
       // explicit limit. Once only: a second rejection is final.
@@ -160,7 +162,7 @@ TransferState DownloadedFile::Run() {
         sleeper_(resume_count * kResumePauseStep);
         const std::u16string resume_url =
             work_url + std::u16string(kResumeAtParameter) + Decimal(received);
-        auto resumed = session()->OpenUrl(ToUtf8(resume_url));
+        auto resumed = session()->OpenUrl(ToUtf8(resume_url), may_follow_);
         if (!resumed.ok()) return Failed(FormatErrorText(resumed.code()));
         request.Reset(std::move(*resumed));
         // The first answer's length stays in force; the resumed answer's is not read.

@@ -27,6 +27,7 @@
 #include <string_view>
 
 #include "base/error.h"
+#include "platform/http.h"
 #include "transfer/transferred_file.h"
 
 namespace qs {
@@ -74,8 +75,11 @@ uint32_t MarkDownloadOrigin(std::u16string_view local_path, std::u16string_view 
 class DownloadedFile : public TransferredFile {
  public:
   // `url` is absolute and already resolved against the page; `local_path` is the target.
+  // `may_follow` judges every redirect of every request (platform/http.h); without it no
+  // redirect is followed, and a redirect answer fails the download like any other that is not 200.
   DownloadedFile(std::shared_ptr<platform::HttpSession> session, std::u16string url,
-                 std::u16string local_path, Sleeper sleeper = ThreadSleeper());
+                 std::u16string local_path, Sleeper sleeper = ThreadSleeper(),
+                 platform::RedirectCheck may_follow = {});
 
  protected:
   ~DownloadedFile() override;
@@ -88,6 +92,7 @@ class DownloadedFile : public TransferredFile {
   TransferState Failed(std::u16string text);
 
   Sleeper sleeper_;
+  platform::RedirectCheck may_follow_;
 };
 
 }  // namespace qs

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "base/text.h"
+#include "config/reg_values.h"
+#include "config/store_layout.h"
+#include "platform/settings_store.h"
 #include "devserver/server.h"
 #include "qsft/host_session.h"
 #include "qsft/json.h"
@@ -99,6 +102,8 @@ class HostHostileTest : public ::testing::Test {
     return targets;
   }
 
+  TempDir config_dir_;
+  qs::testing::ScopedEnv config_{"XDG_CONFIG_HOME", config_dir_.path().string()};
   TempDir docs_;
   TempDir home_;
   std::unique_ptr<devserver::Server> server_;
@@ -205,6 +210,68 @@ TEST_F(HostHostileTest, TheConsentQuestionShowsTheFileThatWouldBeReadWithItsLine
   const std::string shown_again = Ask(R"({"op":"shown"})");
   EXPECT_NE(shown_again.find(Inner("\"" + visible + "\"")), std::string::npos) << shown_again;
   EXPECT_TRUE(server_->requests().empty());
+}
+
+// A redirect answer from the page's server, to `location`, for requests to `path`.
+devserver::Fault Redirect(const std::string& path, const std::string& location) {
+  return devserver::Fault::Raw("HTTP/1.1 302 Found\r\nLocation: " + location +
+                               "\r\nContent-Length: 0\r\n\r\n")
+      .Path(path)
+      .Times(devserver::Fault::kUnlimited);
+}
+
+TEST_F(HostHostileTest, ADownloadIsRedirectedOnlyWithinThePagesOriginOrToAListedHost) {
+  // Another service on this machine, with something the page must not fetch.
+  TempDir internal_root;
+  WriteFile(internal_root / "a.bin", "internal secret");
+  devserver::Server internal(devserver::Options{internal_root.path(), 0, nullptr});
+  ASSERT_TRUE(internal.Start());
+  const std::string port = std::to_string(internal.port());
+  server_->AddFault(Redirect("/away", internal.base_url() + "/download?file=a.bin"));
+  server_->AddFault(Redirect("/named", "http://localhost:" + port + "/download?file=a.bin"));
+  server_->AddFault(Redirect("/moved", "../download?file=a.bin"));
+  server_->AddFault(Redirect("/loop", "/loop"));
+
+  const fs::path target = home_.path() / "a.bin";
+  WriteFile(target, "the user's file");
+  Answers("[{\"folder\":" + Quote(home_.path().string()) + "}]");
+  ASSERT_EQ(Call("SelectDownloadDir"), Quote(home_.path().string()));
+  const std::string path = Quote(target.string());
+
+  // To another port, and round and round on the page's own: the download fails, the target
+  // stays, and nothing reaches the other service.
+  for (const char* url : {"\"/away\"", "\"/named\"", "\"/loop\""}) {
+    SCOPED_TRACE(url);
+    Call("StartFileDownload", {url, path});
+    EXPECT_NE(FinalStatus().find("TransferError"), std::string::npos);
+    EXPECT_EQ(ReadFile(target), "the user's file");
+  }
+  EXPECT_TRUE(internal.requests().empty());
+  std::vector<std::string> expected = {"GET /away", "GET /named"};
+  expected.insert(expected.end(), 11, "GET /loop");  // ten redirects followed, then no more
+  EXPECT_EQ(Targets(), expected);
+
+  // Within the page's origin a redirect is followed as before.
+  server_->ClearRequests();
+  Call("StartFileDownload", {"\"/moved\"", path});
+  EXPECT_EQ(FinalStatus(), "\"10|12|\"");
+  EXPECT_EQ(ReadFile(target), "content of a");
+  EXPECT_EQ(Targets(), (std::vector<std::string>{"GET /moved", "GET /download?file=a.bin"}));
+
+  // A host the administrator lists may serve the download, on any port.
+  {
+    auto key = platform::SettingsKey::Create(PolicyKeyPath(kRedirectHosts));
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key->Set(u"1", 1, SzData(u"LOCALHOST")).ok());
+  }
+  server_->ClearRequests();
+  Call("StartFileDownload", {"\"/named\"", path});
+  EXPECT_EQ(FinalStatus(), "\"10|15|\"");
+  EXPECT_EQ(ReadFile(target), "internal secret");
+  EXPECT_EQ(Targets(), std::vector<std::string>{"GET /named"});
+  ASSERT_EQ(internal.requests().size(), 1u);
+  EXPECT_EQ(internal.requests()[0].target, "/download?file=a.bin");
+  internal.Stop();
 }
 
 }  // namespace

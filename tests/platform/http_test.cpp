@@ -9,6 +9,8 @@
 #include <future>
 #include <random>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "devserver/server.h"
 #include "platform/http_curl_errors.h"
@@ -134,15 +136,53 @@ TEST_F(HttpSessionTest, AnyStatusWithItsBodyIsAnAnswer) {
   }
 }
 
-TEST_F(HttpSessionTest, FollowsRedirects) {
+TEST_F(HttpSessionTest, FollowsRedirectsOnlyAsTheCheckAllowsAndAtMostTenTimes) {
   server_->AddFault(Fault::Raw("HTTP/1.1 302 Found\r\nLocation: /download?file=small.txt\r\n"
                                "Content-Length: 0\r\n\r\n")
                         .Path("/old"));
-  auto request = Open(server_->base_url() + "/old?x=1");
-  ASSERT_TRUE(request);
-  EXPECT_EQ(request->Status(), 200u);
-  EXPECT_EQ(request->Header("Location"), std::nullopt);  // the redirect's head is gone
-  EXPECT_EQ(Drain(*request).bytes, small_);
+  std::vector<std::pair<std::string, std::string>> asked;
+  const RedirectCheck allow = [&](std::string_view from, std::string_view to) {
+    asked.emplace_back(from, to);
+    return true;
+  };
+  auto followed = session_->OpenUrl(server_->base_url() + "/old?x=1", allow);
+  ASSERT_TRUE(followed.ok()) << followed.code();
+  EXPECT_EQ((*followed)->Status(), 200u);
+  EXPECT_EQ((*followed)->Header("Location"), std::nullopt);  // the redirect's head is gone
+  EXPECT_EQ(Drain(**followed).bytes, small_);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {server_->base_url() + "/old?x=1", Url("small.txt")}};
+  EXPECT_EQ(asked, expected);
+
+  // Refused, or without a check: the redirect is the answer, and its target is never asked.
+  server_->ClearRequests();
+  for (const bool with_check : {true, false}) {
+    server_->AddFault(Fault::Raw("HTTP/1.1 302 Found\r\nLocation: /download?file=small.txt\r\n"
+                                 "Content-Length: 0\r\n\r\n")
+                          .Path("/old"));
+    auto refused = with_check
+                       ? session_->OpenUrl(server_->base_url() + "/old",
+                                           [](std::string_view, std::string_view) { return false; })
+                       : session_->OpenUrl(server_->base_url() + "/old");
+    ASSERT_TRUE(refused.ok()) << refused.code();
+    EXPECT_EQ((*refused)->Status(), 302u);
+    EXPECT_EQ((*refused)->Header("Location"), "/download?file=small.txt");
+  }
+  ASSERT_EQ(server_->requests().size(), 2u);
+  EXPECT_EQ(server_->requests()[1].target, "/old");
+
+  // A chain of redirects: ten are followed, the eleventh is the answer.
+  server_->ClearRequests();
+  server_->AddFault(Fault::Raw("HTTP/1.1 307 Again\r\nLocation: /loop\r\n"
+                               "Content-Length: 0\r\n\r\n")
+                        .Path("/loop")
+                        .Times(Fault::kUnlimited));
+  asked.clear();
+  auto loop = session_->OpenUrl(server_->base_url() + "/loop", allow);
+  ASSERT_TRUE(loop.ok()) << loop.code();
+  EXPECT_EQ((*loop)->Status(), 307u);
+  EXPECT_EQ(asked.size(), kMaxRedirects);
+  EXPECT_EQ(server_->requests().size(), kMaxRedirects + 1);
 }
 
 TEST_F(HttpSessionTest, SmallReadsOfALargeBodyGiveTheExactBytes) {
