@@ -53,9 +53,14 @@ std::optional<std::u16string> RelativePath(std::u16string_view text, std::string
       return std::nullopt;
     }
   }
-  // Components are non-empty and at most 255 characters long.
+  // Components are non-empty and at most 255 characters long, and at most 512 of them.
   size_t start = 0;
+  size_t depth = 0;
   while (!rest.empty()) {
+    if (++depth > platform::kMaxKeyDepth) {
+      why = "the key path is deeper than 512 levels";
+      return std::nullopt;
+    }
     size_t end = rest.find(u'\\', start);
     if (end == std::u16string_view::npos) end = rest.size();
     if (end == start) {
@@ -138,19 +143,23 @@ Decoded Decode(std::string_view bytes) {
   }
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   // Malformed UTF-8 would turn into replacement characters inside values: refuse it instead.
+  // Converted line by line, so that the file's text is never held twice.
   size_t line_no = 1;
   for (size_t start = 0; start <= bytes.size(); ++line_no) {
     size_t end = bytes.find('\n', start);
     if (end == std::string_view::npos) end = bytes.size();
     const std::string_view line = bytes.substr(start, end - start);
-    if (ToUtf8(FromUtf8(line)) != line) {
+    std::u16string text = FromUtf8(line);
+    if (ToUtf8(text) != line) {
       d.error_line = line_no;
       d.error = "the line is not valid UTF-8";
+      d.lines.clear();
       return d;
     }
+    if (!text.empty() && text.back() == u'\r') text.pop_back();
+    d.lines.push_back(std::move(text));
     start = end + 1;
   }
-  d.lines = SplitLines(FromUtf8(bytes));
   return d;
 }
 
@@ -260,6 +269,9 @@ class Parser {
       auto text = ParseQuoted(rest, p);
       if (!text) return;
       if (!Trim(rest.substr(p)).empty()) return Fail("unexpected text after the closing quote");
+      if (text->size() >= platform::kMaxImportedValueBytes / 2) {
+        return Fail("the value is larger than 64 MiB");
+      }
       op.value = {platform::kRegSz, SzData(*text)};
     } else if (StartsWithIgnoreCase(rest, u"dword:")) {
       auto n = ParseHexNumber(rest.substr(6), 8);
@@ -285,6 +297,7 @@ class Parser {
   // Comma-separated bytes of two hex digits; a "\" at the end of a line continues the list on
   // the next line. Errors name the line they are on.
   bool ParseHexList(std::u16string_view segment, std::vector<uint8_t>& out) {
+    const size_t first_line = index_;
     while (true) {
       segment = Trim(segment);
       const bool more = !segment.empty() && segment.back() == u'\\';
@@ -303,6 +316,11 @@ class Parser {
           auto byte = ParseHexNumber(token, 2);
           if (!byte) {
             Fail("hex data takes bytes of two hexadecimal digits separated by commas");
+            return false;
+          }
+          if (out.size() >= platform::kMaxImportedValueBytes) {
+            index_ = first_line;  // reported on the line the value begins on
+            Fail("the value is larger than 64 MiB");
             return false;
           }
           out.push_back(static_cast<uint8_t>(*byte));

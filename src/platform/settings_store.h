@@ -43,6 +43,10 @@ constexpr uint32_t kRegMultiSz = 7;
 // Longest key name component and value name the store accepts, in UTF-16 units.
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
+// Most components a key path may have below the hive.
+constexpr size_t kMaxKeyDepth = 512;
+// Largest value data a file import takes, in bytes.
+constexpr size_t kMaxImportedValueBytes = 64 * 1024 * 1024;
 
 struct RegValue {
   uint32_t type = kRegNone;

@@ -182,10 +182,13 @@ struct KeyPath {
 
 ErrorOr<KeyPath> ParseKeyPath(std::u16string_view path) {
   size_t start = 0;
+  size_t depth = 0;
   while (!path.empty()) {
     size_t end = path.find(kSeparator, start);
     if (end == std::u16string_view::npos) end = path.size();
-    if (end == start || end - start > kMaxKeyNameLength) return ErrorCode::kInvalidParameter;
+    if (end == start || end - start > kMaxKeyNameLength || ++depth > kMaxKeyDepth) {
+      return ErrorCode::kInvalidParameter;
+    }
     if (end == path.size()) break;
     start = end + 1;
   }

@@ -139,6 +139,44 @@ TEST_F(RegFileTest, SyntaxErrorReportsItsLineAndAppliesNothing) {
   EXPECT_EQ(SettingsKey::Open(u"New").code(), 2u);
 }
 
+TEST_F(RegFileTest, ImportRefusesWhatTheRegistryRefusesAndHugeValuesWithTheirLine) {
+  const std::string header = "Windows Registry Editor Version 5.00\n\n";
+  std::string deep_path = "HKEY_CURRENT_USER";
+  for (int i = 0; i < 513; ++i) deep_path += "\\k";
+  std::string fits_path = "HKEY_CURRENT_USER";
+  for (int i = 0; i < 512; ++i) fits_path += "\\k";
+  // A string of 64 MiB (as the store keeps it, in UTF-16) on line 4.
+  const std::string huge = header + "[Big]\n\"v\"=\"" +
+                           std::string(platform::kMaxImportedValueBytes / 2, 'x') + "\"\n";
+  struct Case {
+    std::string file;
+    std::string error;
+  };
+  const Case cases[] = {
+      {header + "[" + deep_path + "]\n", "import.reg:3: the key path is deeper than 512 levels"},
+      {header + "[Long\\" + std::string(256, 'n') + "]\n",
+       "import.reg:3: a key name is longer than 255 characters"},
+      {header + "[Key]\n\"" + std::string(16384, 'v') + "\"=\"x\"\n",
+       "import.reg:4: the value name is too long"},
+      {huge, "import.reg:4: the value is larger than 64 MiB"},
+  };
+  for (const auto& c : cases) {
+    RegRun r = Import(c.file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err.substr(0, 200);
+  }
+  EXPECT_EQ(SettingsKey::Open(u"Big").code(), 2u);
+  EXPECT_EQ(SettingsKey::Open(u"k").code(), 2u);
+
+  // The deepest path the registry takes imports, and the store refuses one level more.
+  RegRun fits = Import(header + "[" + fits_path + "]\n\"v\"=dword:1\n");
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  std::u16string deepest = u"k";
+  for (int i = 1; i < 512; ++i) deepest += u"\\k";
+  EXPECT_TRUE(SettingsKey::Open(deepest).ok());
+  EXPECT_EQ(SettingsKey::Create(deepest + u"\\k").code(), 87u);
+}
+
 TEST(RegFileParse, ReadsEveryForm) {
   const std::string file =
       "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n"
