@@ -28,6 +28,16 @@ PackFile ReadPackFile(std::u16string_view path) {
   return file;
 }
 
+// The signature passes: valid, over unmodified content, by a trusted code signer.
+bool VerifySignature(const PackFile& file) { return file.exists && file.check.trusted; }
+
+// The pack's own version is at least the one the page asked for. Only for a verified file.
+bool IsVersionAtLeast(const PackFile& file, std::u16string_view version,
+                      std::optional<LanguagePack>& pack) {
+  pack = DecodeLanguagePack(file.check.content);
+  return pack && pack->version >= ParseResourceVersion(version);
+}
+
 }  // namespace
 
 std::u16string ResourceManager::LoadString(uint32_t id) const {
@@ -42,7 +52,7 @@ std::u16string ResourceManager::LoadString(uint32_t id) const {
 void ResourceManager::LoadModule(std::u16string_view path) {
   FreeModule();
   PackFile file = ReadPackFile(path);
-  if (!file.check.trusted) return;
+  if (!VerifySignature(file)) return;
   if (auto pack = DecodeLanguagePack(file.check.content)) UseModule(*std::move(pack));
 }
 
@@ -64,11 +74,11 @@ void DownloadableResources::LoadLanguage(const ModuleDownloadStarter& start,
   const std::optional<std::u16string> path = BuildModulePath(language, url);
   if (!path) return;
   PackFile file = ReadPackFile(*path);
-  if (file.exists && !file.check.trusted) {
+  if (file.exists && !VerifySignature(file)) {
     if (!platform::RemoveFile(*path).ok()) return;
   } else if (file.exists) {
-    std::optional<LanguagePack> pack = DecodeLanguagePack(file.check.content);
-    if (pack && pack->version >= ParseResourceVersion(version)) {
+    std::optional<LanguagePack> pack;
+    if (IsVersionAtLeast(file, version, pack)) {
       UseModule(*std::move(pack));
       return;  // signed and recent enough: no server contact
     }
@@ -86,7 +96,7 @@ void DownloadableResources::CheckPendingDownload() {
   pending_download_.reset();
   PackFile file = ReadPackFile(path);
   if (!file.exists) return;  // the server had nothing to send
-  if (!file.check.trusted) {
+  if (!VerifySignature(file)) {
     (void)platform::RemoveFile(path);
     return;
   }

@@ -172,6 +172,21 @@ TEST_F(LanguageMethodsTest, DownloadedPackThatFailsIsDeletedAtTheLookupAndNotFet
   EXPECT_FALSE(fs::exists(ModulePath()));
 }
 
+TEST_F(LanguageMethodsTest, SignedPackWithAMalformedTableLoadsNothing) {
+  std::string problem;
+  std::string table = EncodeLanguagePack(LanguagePack{kVersion, {{300, kPackTitle}}});
+  table.pop_back();  // one byte short
+  const std::string truncated = platform::SignContent(table, ca_.code_signer(), problem);
+  ASSERT_FALSE(truncated.empty()) << problem;
+  WriteFile(root_ / "de.qslp", truncated);
+  // On disk: its version cannot be read, so it is fetched again (and is no better).
+  WriteFile(ModulePath(), truncated);
+  SetLanguage(u"de");
+  ASSERT_TRUE(WaitUntil([&] { return Title() == kOwnTitle && !control_->texts().download_pending(); }));
+  EXPECT_EQ(server_->requests().size(), 1u);
+  EXPECT_FALSE(control_->texts().module_loaded());
+}
+
 TEST_F(LanguageMethodsTest, CallsThatCannotBeTrustedDoNothingAndSendNothing) {
   WriteFile(ModulePath(), good_);
   SetLanguage(u"de");
