@@ -24,6 +24,7 @@ class LanguageDownload final : public ModuleDownload {
   explicit LanguageDownload(RefPtr<DownloadedFile> file) : file_(std::move(file)) {}
   bool Done() const override { return file_->state() == TransferState::kDone; }
   std::u16string local_path() const override { return file_->local_path(); }
+  void Cancel() override { file_->RequestCancel(); }
 
  private:
   RefPtr<DownloadedFile> file_;

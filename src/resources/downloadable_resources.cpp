@@ -56,6 +56,10 @@ void ResourceManager::LoadModule(std::u16string_view path) {
   if (auto pack = DecodeLanguagePack(file.check.content)) UseModule(*std::move(pack));
 }
 
+DownloadableResources::~DownloadableResources() {
+  if (pending_download_) pending_download_->Cancel();
+}
+
 std::u16string DownloadableResources::GetString(uint32_t id) {
   CheckPendingDownload();
   return LoadString(id);

@@ -56,6 +56,8 @@ class ModuleDownload {
   // The download has ended successfully (with or without a file).
   virtual bool Done() const = 0;
   virtual std::u16string local_path() const = 0;
+  // Asks the download to stop; it ends by itself.
+  virtual void Cancel() = 0;
 };
 
 // Starts a download of `url` into `path` (which it writes beside and renames onto when complete).
@@ -66,7 +68,8 @@ using ModuleDownloadStarter =
 class DownloadableResources : public ResourceManager {
  public:
   DownloadableResources() = default;
-  ~DownloadableResources() override = default;
+  // A download still pending is asked to stop: nobody would take it over any more.
+  ~DownloadableResources() override;
 
   // Takes over a finished language download first, then looks the text up.
   std::u16string GetString(TextId id);

@@ -106,6 +106,18 @@ TEST_F(LanguageMethodsTest, MissingPackIsDownloadedAndTakenOverAtTheNextLookup) 
   EXPECT_EQ(ControlTestAccess::current_transfer(*control_), nullptr);
 }
 
+TEST_F(LanguageMethodsTest, TheControlsEndStopsItsPendingDownload) {
+  server_->AddFault(devserver::Fault::StallAfter(10));
+  WriteFile(root_ / "de.qslp", good_ + std::string(1 << 20, 'x'));  // long enough to be cut
+  SetLanguage(u"de");
+  ASSERT_TRUE(WaitUntil([&] { return server_->StallsInProgress() == 1; }));
+  control_.reset();
+  server_->ReleaseStalls();
+  EXPECT_TRUE(WaitUntil([] { return TransferredFile::RunningWorkers() == 0; }));
+  EXPECT_FALSE(fs::exists(ModulePath()));
+  EXPECT_FALSE(fs::exists(ModulePath().string() + ".!incomplete"));
+}
+
 TEST_F(LanguageMethodsTest, SignedRecentPackOnDiskIsUsedWithoutAskingTheServer) {
   WriteFile(ModulePath(), good_);
   SetLanguage(u"de");
