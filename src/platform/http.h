@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "base/error.h"
+#include "platform/cancel_signal.h"
 
 namespace qs::platform {
 
@@ -128,8 +129,13 @@ class HttpSession {
   // host in ASCII form, no fragment). A redirect it refuses, or one past the limit, is the final
   // answer (Status() gives its 3xx), and its target is never contacted. Without `may_follow`
   // no redirect is followed.
-  virtual ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url,
-                                                        const RedirectCheck& may_follow) = 0;
+  //
+  // `cancel`, when given, ends the request wherever it waits (connecting, awaiting the head, a
+  // read during a stall) as soon as it is signalled: the call then fails with
+  // kInternetOperationCancelled, like a request on a closed session.
+  virtual ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(
+      std::string_view url, const RedirectCheck& may_follow,
+      std::shared_ptr<CancelSignal> cancel = nullptr) = 0;
   ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url) {
     return OpenUrl(url, RedirectCheck());
   }
@@ -137,7 +143,9 @@ class HttpSession {
   // Prepares requests with a body to the origin of the absolute http or https `url` (its path
   // and query are ignored), with the user name and password the URL carries, if any. Nothing is
   // sent yet.
-  virtual ErrorOr<std::unique_ptr<HttpConnection>> Connect(std::string_view url) = 0;
+  // `cancel` ends every request of the connection as OpenUrl's does.
+  virtual ErrorOr<std::unique_ptr<HttpConnection>> Connect(
+      std::string_view url, std::shared_ptr<CancelSignal> cancel = nullptr) = 0;
 
   // Makes every later request fail and aborts the ones in progress. Idempotent.
   virtual void Close() = 0;

@@ -139,8 +139,10 @@ class Transfer {
 
   // Checks the URL (absolute http or https) and prepares the request; method-specific
   // options can then be set on easy() before Begin.
+  // A signalled `cancel` ends the transfer like a closed session.
   static ErrorOr<std::unique_ptr<Transfer>> Create(std::shared_ptr<SessionCore> core,
-                                                   std::string_view url);
+                                                   std::string_view url,
+                                                   std::shared_ptr<CancelSignal> cancel = nullptr);
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -221,12 +223,17 @@ class Transfer {
                            curl_off_t ulnow);
   static int DebugThunk(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
 
+  // Closed session or cancelled request: either ends the transfer.
+  bool Stopped() const { return core_->closed() || (cancel_ && cancel_->cancelled()); }
+
   std::shared_ptr<SessionCore> core_;
+  std::shared_ptr<CancelSignal> cancel_;
   std::string origin_;
   MultiPtr multi_;
   EasyPtr easy_;
   bool attached_ = false;   // easy_ is in multi_
   bool registered_ = false; // multi_ is known to the core for wake-ups
+  bool cancel_registered_ = false;  // cancel_ wakes multi_
 
   // The response head: the block being read and, once final, the one reported.
   uint32_t status_ = 0;
@@ -272,6 +279,7 @@ bool TrustEnvironmentCertificates(CURL* easy);
 
 // A connection for requests with a body to the origin of `url` (http_curl_post.cpp).
 ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionCore> core,
-                                                        std::string_view url);
+                                                        std::string_view url,
+                                                        std::shared_ptr<CancelSignal> cancel);
 
 }  // namespace qs::platform::curl

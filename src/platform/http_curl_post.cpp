@@ -76,8 +76,9 @@ struct Login {
 class PostChannel {
  public:
   PostChannel(std::shared_ptr<SessionCore> core, std::string origin_url, std::string server,
-              Login login)
+              Login login, std::shared_ptr<CancelSignal> cancel)
       : core_(std::move(core)),
+        cancel_(std::move(cancel)),
         origin_url_(std::move(origin_url)),
         server_(std::move(server)),
         login_(std::move(login)) {
@@ -160,6 +161,7 @@ class PostChannel {
   static int SeekThunk(void* self, curl_off_t offset, int origin);
 
   const std::shared_ptr<SessionCore> core_;
+  const std::shared_ptr<CancelSignal> cancel_;
   const std::string origin_url_;  // scheme://host:port
   const std::string server_;      // host:port
   Login login_;
@@ -195,7 +197,7 @@ class PostChannel {
 
 ErrorOr<void> PostChannel::StartTransfer() {
   if (!transfer_) {
-    auto created = Transfer::Create(core_, url_);
+    auto created = Transfer::Create(core_, url_, cancel_);
     if (!created) return created.error();
     transfer_ = std::move(created).value();
     if (!headers_) {
@@ -487,7 +489,8 @@ class CurlConnection final : public HttpConnection {
 }  // namespace
 
 ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionCore> core,
-                                                        std::string_view url) {
+                                                        std::string_view url,
+                                                        std::shared_ptr<CancelSignal> cancel) {
   if (url.find('\0') != std::string_view::npos) return Fail(ErrorCode::kInternetInvalidUrl);
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   if (!parsed) return Fail(ErrorCode::kNotEnoughMemory);
@@ -517,7 +520,8 @@ ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionC
   std::string server = std::string(host.text) + ":" + port.text;
   std::string origin = lower_scheme + "://" + server;
   auto channel = std::make_shared<PostChannel>(std::move(core), std::move(origin),
-                                               std::move(server), std::move(login));
+                                               std::move(server), std::move(login),
+                                               std::move(cancel));
   return std::unique_ptr<HttpConnection>(std::make_unique<CurlConnection>(std::move(channel)));
 }
 

@@ -163,11 +163,12 @@ class CurlSession final : public HttpSession {
   explicit CurlSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}
 
   ErrorOr<std::unique_ptr<HttpRequest>> OpenUrl(std::string_view url,
-                                                const RedirectCheck& may_follow) override {
+                                                const RedirectCheck& may_follow,
+                                                std::shared_ptr<CancelSignal> cancel) override {
     std::string current(url);
     for (uint32_t hops = 0;; ++hops) {
       if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
-      auto created = Transfer::Create(core_, current);
+      auto created = Transfer::Create(core_, current, cancel);
       if (!created) return created.error();
       std::unique_ptr<Transfer> transfer = std::move(created).value();
       QS_TRY_VOID(transfer->Begin());
@@ -184,9 +185,10 @@ class CurlSession final : public HttpSession {
     }
   }
 
-  ErrorOr<std::unique_ptr<HttpConnection>> Connect(std::string_view url) override {
+  ErrorOr<std::unique_ptr<HttpConnection>> Connect(std::string_view url,
+                                                   std::shared_ptr<CancelSignal> cancel) override {
     if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
-    return ConnectForBody(core_, url);
+    return ConnectForBody(core_, url, std::move(cancel));
   }
 
   void Close() override { core_->Close(); }

@@ -116,12 +116,14 @@ Transfer::~Transfer() {
     if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
   if (registered_) core_->Unregister(multi_.get());
+  if (cancel_) cancel_->RemoveWaker(this);
   easy_.reset();
   if (multi_) core_->pool().Return(origin_, std::move(multi_));
 }
 
 ErrorOr<std::unique_ptr<Transfer>> Transfer::Create(std::shared_ptr<SessionCore> core,
-                                                    std::string_view url) {
+                                                    std::string_view url,
+                                                    std::shared_ptr<CancelSignal> cancel) {
   auto origin = OriginOf(url);
   if (!origin) return origin.error();
   if (core->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
@@ -131,6 +133,7 @@ ErrorOr<std::unique_ptr<Transfer>> Transfer::Create(std::shared_ptr<SessionCore>
   if (!multi) return multi.error();
   auto transfer = std::make_unique<Transfer>(Key(), std::move(core), std::move(origin).value(),
                                              std::move(multi).value(), std::move(easy));
+  transfer->cancel_ = std::move(cancel);
   QS_TRY_VOID(transfer->Configure(url));
   return transfer;
 }
@@ -175,7 +178,12 @@ ErrorOr<void> Transfer::Configure(std::string_view url) {
 ErrorOr<void> Transfer::Begin() {
   core_->Register(multi_.get());
   registered_ = true;
-  if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
+  if (cancel_ && !cancel_registered_) {
+    CURLM* multi = multi_.get();
+    cancel_->AddWaker(this, [multi] { curl_multi_wakeup(multi); });
+    cancel_registered_ = true;
+  }
+  if (Stopped()) return Fail(ErrorCode::kInternetOperationCancelled);
   body_.resize(kBodyBufferBytes);
   Touch();
   if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) {
@@ -201,7 +209,7 @@ std::optional<std::string> Transfer::Header(std::string_view name) const {
 
 ErrorOr<size_t> Transfer::Read(std::span<std::byte> buffer) {
   if (buffer.empty()) return Fail(ErrorCode::kInvalidParameter);
-  if (core_->closed() && !done_) Abort(HttpAbort::kClosed);
+  if (Stopped() && !done_) Abort(HttpAbort::kClosed);
   if (abort_ == HttpAbort::kClosed) return Failure();
 
   if (body_begin_ == body_end_ && !done_) {
@@ -236,7 +244,7 @@ ErrorOr<size_t> Transfer::Read(std::span<std::byte> buffer) {
 
 void Transfer::DriveUntil(const std::function<bool()>& ready) {
   while (!done_ && !ready()) {
-    if (core_->closed()) {
+    if (Stopped()) {
       Abort(HttpAbort::kClosed);
       return;
     }
@@ -385,7 +393,7 @@ size_t Transfer::OnBody(const char* data, size_t size) {
 }
 
 int Transfer::OnProgress(curl_off_t dlnow, curl_off_t ulnow, curl_off_t ultotal) {
-  if (core_->closed()) {
+  if (Stopped()) {
     abort_ = HttpAbort::kClosed;
     return 1;
   }
