@@ -15,9 +15,14 @@ namespace qs {
 
 struct Error {
   uint32_t code = ToUint(ErrorCode::kSuccess);
+  // The call that failed, for diagnostics ("open request", "write", ...); never shown to pages.
+  // A string literal, or null when not known.
+  const char* operation = nullptr;
 
   static Error From(ErrorCode c) { return Error{ToUint(c)}; }
   bool Is(ErrorCode c) const { return code == ToUint(c); }
+  // The same failure, named after the call that met it.
+  Error At(const char* op) const { return Error{code, op}; }
 };
 
 template <typename T>

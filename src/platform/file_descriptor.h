@@ -19,6 +19,14 @@ class ScopedFd {
   }
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
+  ScopedFd(ScopedFd&& other) noexcept : fd_(other.release()) {}
+  ScopedFd& operator=(ScopedFd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) CloseFileDescriptor(fd_);
+      fd_ = other.release();
+    }
+    return *this;
+  }
   int get() const { return fd_; }
   // Hands the descriptor to the caller, who closes it from now on.
   int release() { return std::exchange(fd_, -1); }

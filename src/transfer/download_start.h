@@ -33,7 +33,7 @@ struct DownloadStarter {
   std::function<std::u16string()> denied_text;  // the page's text for a refused target
   InternetHandle& session;                      // opened here on first need
   RefPtr<TransferredFile>& current;             // the control's transfer slot
-  Sleeper sleeper = ThreadSleeper();            // pauses before resumptions
+  Sleeper sleeper = nullptr;  // pauses before resumptions and 202s; none: the cancel signal
 };
 
 // Resolves `url` against the page (another host or port: 87), asks the access decision for

@@ -1,12 +1,8 @@
-// Owning wrappers for the handles a transfer uses: an HTTP handle, an open file, and a temporary
-// file that is deleted unless kept.
-//
-// Each closes (or deletes) on every way out of its scope; none can be copied. Declare an
-// AutoDeleteFile before the CFileHandle of the same file, so that the file is closed before it
-// is deleted.
+// The owning wrapper for the HTTP handles a transfer uses: it closes on every way out of its
+// scope and cannot be copied. (Files are owned by the platform layer: a download's temporary file
+// by platform::StagedFile, an upload's source by platform::ScopedFd.)
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -61,49 +57,5 @@ class BasicInternetHandle {
 using InternetHandle = BasicInternetHandle<std::shared_ptr<platform::HttpSession>>;
 // One GET request of a transfer.
 using InternetRequestHandle = BasicInternetHandle<std::unique_ptr<platform::HttpRequest>>;
-
-// Owns one successfully opened file descriptor (-1 = none) and closes it.
-class CFileHandle {
- public:
-  CFileHandle() = default;
-  explicit CFileHandle(int fd) : fd_(fd) {}
-  virtual ~CFileHandle() { Close(); }
-  CFileHandle(CFileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  CFileHandle& operator=(CFileHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  CFileHandle(const CFileHandle&) = delete;
-  CFileHandle& operator=(const CFileHandle&) = delete;
-
-  // Closes the file if one is held; the result is ignored.
-  void Close();
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
-// Deletes one file when it goes out of scope, unless Release() was called. It keeps its own copy
-// of the path. Deleting never fails visibly.
-class AutoDeleteFile {
- public:
-  explicit AutoDeleteFile(std::filesystem::path path) : path_(std::move(path)), armed_(true) {}
-  virtual ~AutoDeleteFile();
-  AutoDeleteFile(const AutoDeleteFile&) = delete;
-  AutoDeleteFile& operator=(const AutoDeleteFile&) = delete;
-
-  // Keeps the file.
-  void Release() { armed_ = false; }
-  bool armed() const { return armed_; }
-
- private:
-  std::filesystem::path path_;
-  bool armed_;
-};
 
 }  // namespace qs

@@ -5,7 +5,8 @@
 //   kRunning   -> kFailed                   (SetError, while Run still works)
 //   kRunning, kFinishing, kFailed -> kDone or kFailed   (worker end: what Run returned)
 //
-// A cancelled transfer ends in kDone; there is no state of its own for it. A transfer whose
+// A cancelled transfer ends in kDone; there is no state of its own for it (transfer_end.h keeps
+// the difference for the command line). A transfer whose
 // worker could not be launched stays kRunning.
 #pragma once
 

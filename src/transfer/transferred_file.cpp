@@ -130,9 +130,8 @@ void TransferredFile::CancelAllWorkersAndWait() {
 
 void TransferredFile::WorkerMain(TransferredFile* self) {
   // The reference added by Start() is this worker's; it is given back last of all.
-  TransferState end = TransferState::kFailed;
   try {
-    end = self->Run();
+    self->Finish(self->Run());
   } catch (...) {
     // An escaping exception would end the process from a detached thread. Record it as a
     // failure the page can read instead.
@@ -141,13 +140,32 @@ void TransferredFile::WorkerMain(TransferredFile* self) {
     } catch (...) {
       // Nothing left to record it with; the state still says kFailed.
     }
-    end = TransferState::kFailed;
+    self->SetState(TransferState::kFailed);
   }
-  self->SetState(end);
   // Out of the list first: a transfer listed must be alive while the list's lock is held.
   self->LeaveRunningWorkers();
   self->Release();
   LeaveCount();
+}
+
+void TransferredFile::Finish(const TransferEnd& end) {
+  if (end.failed()) SetErrorText(PageText(end));
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    end_ = end;
+  }
+  SetState(PageState(end));
+}
+
+Sleeper TransferredFile::CancellableSleeper() const {
+  return [signal = cancel_signal_](std::chrono::milliseconds pause) {
+    return signal->WaitFor(pause);
+  };
+}
+
+std::optional<TransferEnd> TransferredFile::end() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return end_;
 }
 
 uint64_t TransferredFile::GetBytesTransferred() const {
@@ -180,7 +198,10 @@ std::u16string TransferredFile::GetErrorText() const {
   return error_text_;
 }
 
-void TransferredFile::RequestCancel() { cancel_count_.fetch_add(1, std::memory_order_acq_rel); }
+void TransferredFile::RequestCancel() {
+  cancel_count_.fetch_add(1, std::memory_order_acq_rel);
+  cancel_signal_->Cancel();
+}
 
 std::u16string TransferredFile::StatusText() const {
   const int32_t state = ToInt(this->state());

@@ -15,12 +15,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/cancel_signal.h"
+#include "transfer/transfer_end.h"
 #include "transfer/transfer_state.h"
 
 namespace qs {
@@ -32,6 +37,10 @@ inline constexpr std::u16string_view kTransferErrorText = u"TransferError";
 namespace platform {
 class HttpSession;
 }  // namespace platform
+
+// Pauses the worker; false when a cancel cut the pause short. Without one, a transfer pauses on
+// its cancel signal; tests inject one that records the pause and returns at once.
+using Sleeper = std::function<bool(std::chrono::milliseconds)>;
 
 class TransferredFile {
  public:
@@ -73,11 +82,21 @@ class TransferredFile {
   void SetErrorText(std::u16string text);
   std::u16string GetErrorText() const;
 
-  // Interlocked increment; never waits and never changes the state. Any thread.
+  // Interlocked increment, and wakes the worker wherever it waits (an open request, a read, a
+  // pause); never waits and never changes the state. Any thread.
   void RequestCancel();
   // What the worker consults at its check points.
   bool CancelRequested() const { return cancel_count_.load(std::memory_order_acquire) > 0; }
   int32_t cancel_count() const { return cancel_count_.load(std::memory_order_acquire); }
+  // Signalled by RequestCancel; handed to the requests and pauses of the run.
+  const std::shared_ptr<platform::CancelSignal>& cancel_signal() const { return cancel_signal_; }
+
+  // A pause on the cancel signal.
+  Sleeper CancellableSleeper() const;
+
+  // How the run ended, once the worker has finished (nothing before). For the command line,
+  // which tells a 204 and a cancel from a success; pages read only the status text.
+  std::optional<TransferEnd> end() const;
 
   // "state|bytes|text": the state as signed decimal, the byte count as decimal, the text as
   // stored (it may be empty and may hold line breaks and further "|"). May throw
@@ -104,8 +123,11 @@ class TransferredFile {
   // Only Release() destroys a transfer.
   virtual ~TransferredFile();
 
-  // The whole transfer, on the worker thread. Returns the state to end in: kDone or kFailed.
-  virtual TransferState Run() = 0;
+  // The whole transfer, on the worker thread.
+  virtual TransferEnd Run() = 0;
+  // Records `end`, then publishes it as the page's text and state. The worker calls it with
+  // Run's result; tests that run a transfer on their own thread call it the same way.
+  void Finish(const TransferEnd& end);
 
   // The one place where the state changes after construction.
   void SetState(TransferState state) { state_.store(state, std::memory_order_release); }
@@ -125,6 +147,9 @@ class TransferredFile {
   std::atomic<TransferState> state_{TransferState::kCreated};
   std::atomic<bool> worker_running_{false};
   uint64_t bytes_transferred_ = 0;  // guarded by lock_
+  std::optional<TransferEnd> end_;  // guarded by lock_
+  const std::shared_ptr<platform::CancelSignal> cancel_signal_ =
+      std::make_shared<platform::CancelSignal>();
   const std::shared_ptr<platform::HttpSession> session_;
 };
 

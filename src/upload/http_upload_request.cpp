@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "platform/last_error.h"
 #include "base/text.h"
+#include "transfer/download_decisions.h"
 #include "transfer/error_text.h"
 
 namespace qs {
@@ -25,7 +26,8 @@ std::u16string Decimal(uint64_t n) { return FromAscii(std::to_string(n)); }
 
 }  // namespace
 
-HttpUploadRequest::HttpUploadRequest(CredentialsPrompt prompt) : prompt_(std::move(prompt)) {}
+HttpUploadRequest::HttpUploadRequest(CredentialsPrompt prompt, Sleeper pause)
+    : prompt_(std::move(prompt)), pause_(std::move(pause)) {}
 
 HttpUploadRequest::~HttpUploadRequest() = default;
 
@@ -75,6 +77,7 @@ bool HttpUploadRequest::Complete(InternetConnectionHandle& connection, bool& res
   resend_chunk = false;
   uint32_t status = kStatusAccepted;
   std::u16string uri = request_uri_;
+  uint32_t asked_again = 0;
   while (status == kStatusAccepted) {
     bool ended = true;
     uint32_t last_error = 0;
@@ -98,6 +101,12 @@ bool HttpUploadRequest::Complete(InternetConnectionHandle& connection, bool& res
     std::u16string next;
     if (!ReadAnswer(next)) {
       failure_text = std::move(next);
+      is_open_ = false;
+      return false;
+    }
+    const auto pause = AskAgainPause(++asked_again);
+    if (pause.count() > 0 && pause_ && !pause_(pause)) {
+      platform::SetLastError(ErrorCode::kInternetOperationCancelled);
       is_open_ = false;
       return false;
     }

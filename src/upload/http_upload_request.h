@@ -7,8 +7,10 @@
 // The answers, as Complete handles them:
 //   200        accepted; the body (UTF-8 text) is the answer.
 //   202        the body is a request URI: ask again with an empty POST, as a new request when
-//              the URI differs from the last one, else the same one once more. No pause, no
-//              limit: the server sets the pace by how long it takes to answer.
+//              the URI differs from the last one, else the same one once more. At once the
+//              first few times, then after a pause that grows up to a second (as a download
+//              does), so that a server slow to take a chunk is not flooded; a cancel ends the
+//              pause.
 //   401, 407   when the HTTP client asks for the body again (credentials are available): the
 //              caller writes the chunk once more from its first byte. The first two repeats of
 //              a request go out silently; from the third the user is asked for credentials
@@ -28,6 +30,7 @@
 #include "platform/dialogs.h"
 #include "platform/http.h"
 #include "transfer/internet_handle.h"
+#include "transfer/transferred_file.h"
 
 namespace qs {
 
@@ -47,7 +50,8 @@ inline constexpr std::u16string_view kCancelledText = u"Cancelled";
 
 class HttpUploadRequest : public BasicInternetHandle<std::unique_ptr<platform::HttpPostRequest>> {
  public:
-  explicit HttpUploadRequest(CredentialsPrompt prompt = {});
+  // `pause` paces the 202 answers; without one they are asked again at once.
+  explicit HttpUploadRequest(CredentialsPrompt prompt = {}, Sleeper pause = {});
   ~HttpUploadRequest() override;
 
   // Closes the current request, opens a POST of `uri` (path and query) on `connection` and
@@ -91,6 +95,7 @@ class HttpUploadRequest : public BasicInternetHandle<std::unique_ptr<platform::H
   std::u16string request_uri_;
   bool secure_ = false;
   CredentialsPrompt prompt_;
+  Sleeper pause_;
 };
 
 }  // namespace qs

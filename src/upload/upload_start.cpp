@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "platform/last_error.h"
+#include "platform/file_descriptor.h"
 #include "platform/final_path.h"
 #include "platform/read_file.h"
 #include "base/text.h"
@@ -101,7 +102,7 @@ uint64_t GetLocalFileSize(std::u16string_view path) {
   if (final_path_available) {
     auto opened = platform::OpenForSharedReading(path);
     if (!opened.ok()) return kInvalidFileSize;
-    CFileHandle file(*opened);
+    platform::ScopedFd file(*opened);
     auto final_path = platform::FinalPathOf(file.get());
     if (!final_path.ok()) return kInvalidFileSize;
     if (final_path->size() > kMaxFinalPathLength) {

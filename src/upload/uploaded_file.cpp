@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "platform/url_parts.h"
 #include "transfer/error_text.h"
+#include "platform/file_descriptor.h"
 #include "transfer/internet_handle.h"
 #include "upload/url_encode.h"
 
@@ -33,23 +34,27 @@ std::u16string Decimal(uint64_t n) { return FromAscii(std::to_string(n)); }
 UploadedFile::UploadedFile(std::shared_ptr<platform::HttpSession> session,
                            std::u16string_view url, bool first_file, std::u16string local_path,
                            uint32_t chunk_size, std::u16string source_path,
-                           CredentialsPrompt prompt)
+                           CredentialsPrompt prompt, Sleeper sleeper)
     : TransferredFile(std::move(session), WithParameterSeparator(url), std::move(local_path)),
       chunk_size_(chunk_size),
       first_file_(first_file),
       source_path_(std::move(source_path)),
-      prompt_(std::move(prompt)) {}
+      prompt_(std::move(prompt)),
+      sleeper_(sleeper ? std::move(sleeper) : CancellableSleeper()) {}
 
 UploadedFile::~UploadedFile() = default;
 
-TransferState UploadedFile::Run() {
+TransferEnd UploadedFile::Run() {
   const bool uploaded = Upload();
-  // A cancelled upload ends in kDone, whatever happened after the cancel was asked for.
-  return uploaded || CancelRequested() ? TransferState::kDone : TransferState::kFailed;
+  // A cancelled upload ends as cancelled, whatever happened after the cancel was asked for.
+  if (CancelRequested()) return TransferEnd::Cancelled();
+  if (uploaded) return TransferEnd::Done();
+  // A failure without a reason of its own keeps the text the page reads now.
+  return failure_ ? *failure_ : TransferEnd::FailedWithText(GetErrorText());
 }
 
-bool UploadedFile::FailWithLastError() {
-  SetError(FormatErrorText(kLastErrorCode));
+bool UploadedFile::FailWithLastError(const char* operation) {
+  failure_ = TransferEnd::Failed(Error{platform::LastError(), operation});
   return false;
 }
 
@@ -57,10 +62,10 @@ bool UploadedFile::Upload() {
   // Opening.
   auto opened =
       platform::OpenForSharedReading(source_path_.empty() ? local_path() : source_path_);
-  if (!opened.ok()) return FailWithLastError();
-  CFileHandle source(*opened);
+  if (!opened.ok()) return FailWithLastError("open");
+  platform::ScopedFd source(*opened);
   auto size = platform::OpenFileSize(source.get());
-  if (!size.ok()) return FailWithLastError();
+  if (!size.ok()) return FailWithLastError("size");
   const uint64_t file_size = *size;
 
   auto parts = platform::SplitUrl(url());
@@ -71,17 +76,17 @@ bool UploadedFile::Upload() {
 
   if (!session()) {
     platform::SetLastError(ErrorCode::kInvalidHandle);
-    return FailWithLastError();
+    return FailWithLastError("connect");
   }
   InternetConnectionHandle connection;
   {
-    auto connected = session()->Connect(ToUtf8(url()));
-    if (!connected.ok()) return FailWithLastError();
+    auto connected = session()->Connect(ToUtf8(url()), cancel_signal());
+    if (!connected.ok()) return FailWithLastError("connect");
     connection.Reset(std::move(*connected));
   }
 
   // Sending. The request is declared after the connection: it closes first.
-  HttpUploadRequest request(prompt_);
+  HttpUploadRequest request(prompt_, sleeper_);
   chunk_bytes_ = 0;
   next_chunk_index_ = 1;
   std::array<std::byte, kUploadBlockSize> block;
@@ -93,12 +98,12 @@ bool UploadedFile::Upload() {
     size_t block_bytes = 0;
     if (want > 0) {
       auto read = platform::ReadSome(source.get(), std::span(block.data(), want));
-      if (!read.ok()) return FailWithLastError();
+      if (!read.ok()) return FailWithLastError("read");
       block_bytes = *read;
       if (block_bytes == 0) {
         // The file shrank under us: its last chunk can never be completed.
         platform::SetLastError(ErrorCode::kHandleEof);
-        return FailWithLastError();
+        return FailWithLastError("read");
       }
     }
     if (block_bytes == 0) break;
@@ -114,7 +119,7 @@ bool UploadedFile::Upload() {
       return false;  // the failure text is recorded
     } else {
       // The chunk goes again from its first byte, into the request that was sent again.
-      if (!platform::SeekTo(source.get(), confirmed_offset_).ok()) return FailWithLastError();
+      if (!platform::SeekTo(source.get(), confirmed_offset_).ok()) return FailWithLastError("seek");
       position = confirmed_offset_;
       SetBytesTransferred(confirmed_offset_);
     }
@@ -154,7 +159,7 @@ bool UploadedFile::WriteBlock(InternetConnectionHandle& connection,
 
     const uint32_t n = std::min(chunk_size_ - chunk_bytes_, count);
     uint32_t written = 0;
-    if (!request.Write(std::span(data + start, n), written)) return FailWithLastError();
+    if (!request.Write(std::span(data + start, n), written)) return FailWithLastError("send");
     chunk_bytes_ += written;
     const bool last_byte_written = n == count && remaining == 0;
     if (last_byte_written) SetState(TransferState::kFinishing);
@@ -174,7 +179,7 @@ bool UploadedFile::OpenChunk(InternetConnectionHandle& connection,
   if (first_file_ && index == 1) query += u"&start=true";
   if (is_last) query += u"&checkin=" + UrlEncode(local_path());
   if (!request.OpenRequest(connection, url_path + query, secure, length)) {
-    return FailWithLastError();
+    return FailWithLastError("open chunk");
   }
   return true;
 }
@@ -195,10 +200,14 @@ bool UploadedFile::FinishChunk(InternetConnectionHandle& connection, bool& resen
   if (failure_text.empty()) {
     // A refusal without a body leaves no failure of ours behind: "the last error" would read
     // "The operation completed successfully". Report it as the protocol failure it is.
-    if (platform::LastError() == 0) failure_text = kTransferErrorText;
-    else return FailWithLastError();
+    if (platform::LastError() == 0) {
+      failure_ = TransferEnd::Refused(request ? request->Status() : 0, "answer");
+      return false;
+    }
+    return FailWithLastError("answer");
   }
-  SetError(std::move(failure_text));
+  failure_ = TransferEnd::FailedWithText(std::move(failure_text),
+                                         Error{0, "answer"});
   return false;
 }
 

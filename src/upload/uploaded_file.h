@@ -17,13 +17,15 @@
 //
 // Progress: the byte count rises after every block to the accepted bytes plus those written
 // into the current chunk, and drops back to the accepted bytes when a chunk must be sent again.
-// A cancel takes effect before the next block; the transfer then ends in kDone, and a chunk
-// half sent is never completed.
+// A cancel takes effect before the next block, and wakes the worker wherever it waits (an open
+// request, an answer, a 202 pause); the transfer then ends as cancelled (kDone for the page), and
+// a chunk half sent is never completed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "transfer/transferred_file.h"
@@ -42,11 +44,12 @@ class UploadedFile : public TransferredFile {
   // page's text). `chunk_size` is never 0.
   UploadedFile(std::shared_ptr<platform::HttpSession> session, std::u16string_view url,
                bool first_file, std::u16string local_path, uint32_t chunk_size,
-               std::u16string source_path = {}, CredentialsPrompt prompt = {});
+               std::u16string source_path = {}, CredentialsPrompt prompt = {},
+               Sleeper sleeper = {});
 
  protected:
   ~UploadedFile() override;
-  TransferState Run() override;
+  TransferEnd Run() override;
 
  private:
   // The whole upload; true when the server accepted every chunk.
@@ -61,8 +64,8 @@ class UploadedFile : public TransferredFile {
                  HttpUploadRequest& request);
   bool FinishChunk(InternetConnectionHandle& connection, bool& resend_chunk,
                    HttpUploadRequest& request);
-  // Records the text of the thread's last error and fails.
-  bool FailWithLastError();
+  // Records the thread's last error as the failure of `operation`, and fails.
+  bool FailWithLastError(const char* operation);
 
   const uint32_t chunk_size_;
   const bool first_file_;
@@ -71,6 +74,8 @@ class UploadedFile : public TransferredFile {
   uint32_t next_chunk_index_ = 0;  // chunkIdx of the next chunk request
   const std::u16string source_path_;
   CredentialsPrompt prompt_;
+  Sleeper sleeper_;
+  std::optional<TransferEnd> failure_;  // how the upload failed, once it has
 };
 
 }  // namespace qs

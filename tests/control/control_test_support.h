@@ -78,7 +78,7 @@ class IdleTransfer : public TransferredFile {
   IdleTransfer() : TransferredFile(nullptr, u"http://127.0.0.1/x", u"/tmp/x") {}
 
  protected:
-  TransferState Run() override { return TransferState::kDone; }
+  TransferEnd Run() override { return TransferEnd::Done(); }
 };
 
 }  // namespace testing

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,14 +22,26 @@
 
 namespace qs::testing {
 
-// Records the pauses asked for and returns at once.
+// Records the pauses asked for and returns at once; calls `during` (if set) in each pause.
 class RecordingSleeper {
  public:
   Sleeper AsSleeper() {
     return [this](std::chrono::milliseconds pause) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      pauses_.push_back(pause.count());
+      std::function<bool(size_t)> during;
+      size_t count = 0;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        pauses_.push_back(pause.count());
+        during = during_;
+        count = pauses_.size();
+      }
+      return during ? during(count) : true;
     };
+  }
+  // Called with the number of pauses so far; its result is the pause's (false: cut short).
+  void During(std::function<bool(size_t)> during) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    during_ = std::move(during);
   }
   std::vector<long long> pauses() const {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -38,6 +51,7 @@ class RecordingSleeper {
  private:
   mutable std::mutex mutex_;
   std::vector<long long> pauses_;
+  std::function<bool(size_t)> during_;
 };
 
 // Runs Run() where the test wants it, and stores its result as the worker would.
@@ -45,9 +59,8 @@ class DirectDownload : public DownloadedFile {
  public:
   using DownloadedFile::DownloadedFile;
   TransferState RunHere() {
-    const TransferState end = Run();
-    SetState(end);
-    return end;
+    Finish(Run());
+    return state();
   }
 };
 

@@ -1,17 +1,9 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cerrno>
-
-#include "support/temp_dir.h"
 #include "transfer/internet_handle.h"
 
 namespace qs {
 namespace {
-
-using qs::testing::TempDir;
-using qs::testing::WriteFile;
 
 // Stands in for a shared handle: counts how often it was closed.
 struct Closable {
@@ -60,63 +52,6 @@ TEST(InternetHandleTest, OwnedRequestEndsOnResetAndOnScopeExit) {
     EXPECT_EQ(destroyed, 1);
   }
   EXPECT_EQ(destroyed, 2);
-}
-
-bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
-
-TEST(CFileHandleTest, ClosesOnScopeExitAndMovesOwnership) {
-  TempDir dir;
-  WriteFile(dir / "f", "x");
-  const int fd = ::open((dir / "f").c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  {
-    CFileHandle outer;
-    {
-      CFileHandle inner(fd);
-      outer = std::move(inner);
-      EXPECT_FALSE(inner);
-    }
-    EXPECT_TRUE(IsOpen(fd));
-    EXPECT_EQ(outer.get(), fd);
-  }
-  EXPECT_FALSE(IsOpen(fd));
-}
-
-TEST(AutoDeleteFileTest, DeletesUnlessReleased) {
-  TempDir dir;
-  const auto kept = dir / "kept.!incomplete";
-  const auto dropped = dir / "dropped.!incomplete";
-  WriteFile(kept, "data");
-  WriteFile(dropped, "data");
-  {
-    AutoDeleteFile keep(kept);
-    keep.Release();
-    AutoDeleteFile drop(dropped);
-  }
-  EXPECT_TRUE(std::filesystem::exists(kept));
-  EXPECT_FALSE(std::filesystem::exists(dropped));
-}
-
-TEST(AutoDeleteFileTest, DeletesAfterItsFileHandleWasClosedFirst) {
-  TempDir dir;
-  const auto temp = dir / "t.!incomplete";
-  {
-    AutoDeleteFile guard(temp);  // declared first, destroyed last
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    CFileHandle file(fd);
-    ASSERT_EQ(::write(file.get(), "abc", 3), 3);
-    file.Close();
-  }
-  EXPECT_FALSE(std::filesystem::exists(temp));
-}
-
-TEST(AutoDeleteFileTest, MissingFileOrADirectoryOfThatNameIsLeftAlone) {
-  TempDir dir;
-  { AutoDeleteFile missing(dir / "never-created"); }
-  std::filesystem::create_directory(dir / "d");
-  { AutoDeleteFile guard(dir / "d"); }
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "d"));
 }
 
 }  // namespace

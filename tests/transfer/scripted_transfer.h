@@ -82,10 +82,13 @@ class ScriptedTransfer : public TransferredFile {
     script_->destroyed.Open();
   }
 
-  TransferState Run() override {
+  TransferEnd Run() override {
     script_->entered.Open();
-    if (!script_->proceed.Wait()) return TransferState::kFailed;
-    return script_->body ? script_->body(*this) : TransferState::kDone;
+    TransferState end = TransferState::kFailed;
+    if (script_->proceed.Wait()) end = script_->body ? script_->body(*this) : TransferState::kDone;
+    // A failing body has set its text already (SetError), or leaves it as it is.
+    return end == TransferState::kFailed ? TransferEnd::FailedWithText(GetErrorText())
+                                         : TransferEnd::Done();
   }
 
  private:

@@ -52,9 +52,9 @@ TEST_F(UploadTest, AnAnswerIsDecodedFromUtf8) {
   EXPECT_EQ(upload->GetErrorText(), u"gespeichert \u00FC \uFFFD");
 }
 
-// A cancel does not interrupt the exchange of a chunk; it takes effect before the next block,
-// and the upload ends in kDone with what the server accepted so far.
-TEST_F(UploadTest, ACancelTakesEffectBeforeTheNextBlock) {
+// A cancel reaches a chunk whose answer the server holds back: the upload ends as cancelled
+// (kDone for the page) with what the server accepted so far, without the stall being let go.
+TEST_F(UploadTest, ACancelEndsAChunkExchangeTheServerHoldsBack) {
   server_->AddFault(devserver::Fault::StallBeforeHead().Query("chunkIdx=1&"));
   auto upload = Make(Url("/up"), Local("c.bin", Pattern(10000)), 4096);
   std::thread worker([&] { upload->RunHere(); });
@@ -63,9 +63,10 @@ TEST_F(UploadTest, ACancelTakesEffectBeforeTheNextBlock) {
   }
   EXPECT_EQ(server_->StallsInProgress(), 1u);
   upload->RequestCancel();
-  server_->ReleaseStalls();
   worker.join();
-  EXPECT_EQ(ToUtf8(upload->StatusText()), "10|4096|OK chunk 1");
+  server_->ReleaseStalls();
+  EXPECT_EQ(ToUtf8(upload->StatusText()), "10|0|");
+  EXPECT_EQ(upload->end()->kind, TransferEnd::Kind::kCancelled);
   EXPECT_EQ(Targets().size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(root_ / "c.bin"));
 }
@@ -123,12 +124,11 @@ TEST_F(UploadTest, AFileThatShrinksDuringTheUploadFails) {
 // The file stays shared for reading only: one of ours that writes it keeps the upload out.
 TEST_F(UploadTest, AFileHeldForWritingCannotBeUploaded) {
   const auto path = Local("held.bin", Pattern(10));
-  auto writer = platform::CreateLockedForWriting(FromUtf8(path.string()));
+  auto writer = platform::StagedFile::Create(FromUtf8(path.string()), u"");
   ASSERT_TRUE(writer.ok());
   auto upload = Make(Url("/up"), path, 4096);
   EXPECT_EQ(upload->RunHere(), TransferState::kFailed);
   EXPECT_EQ(upload->GetErrorText(), FormatErrorText(32));
-  platform::CloseFileDescriptor(*writer);
 }
 
 TEST(GetLocalFileSize, MeasuresTheFileAndFailsWithTheReason) {
@@ -153,11 +153,10 @@ TEST(GetLocalFileSize, MeasuresTheFileAndFailsWithTheReason) {
     EXPECT_EQ(platform::LastError(), row.error) << ToUtf8(row.path);
   }
 
-  auto writer = platform::CreateLockedForWriting(FromUtf8((dir / "five.bin").string()));
+  auto writer = platform::StagedFile::Create(FromUtf8((dir / "five.bin").string()), u"");
   ASSERT_TRUE(writer.ok());
   EXPECT_EQ(GetLocalFileSize(FromUtf8((dir / "five.bin").string())), kInvalidFileSize);
   EXPECT_EQ(platform::LastError(), 32u);
-  platform::CloseFileDescriptor(*writer);
 }
 
 TEST(GetLocalFileSize, AFifoFailsWithoutBlocking) {

@@ -30,9 +30,8 @@ class DirectUpload : public UploadedFile {
  public:
   using UploadedFile::UploadedFile;
   TransferState RunHere() {
-    const TransferState end = Run();
-    SetState(end);
-    return end;
+    Finish(Run());
+    return state();
   }
 };
 

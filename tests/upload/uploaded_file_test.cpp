@@ -112,6 +112,27 @@ TEST_F(UploadTest, AskAgainWithTheSameUriRepeatsTheRequestWithoutBody) {
   EXPECT_EQ(ReadFile(root_ / "s.bin"), bytes);
 }
 
+// A server that answers 202 for ever is asked ever more slowly, and a cancel in a pause ends
+// the upload with nothing more sent.
+TEST_F(UploadTest, AskedAgainForEverIsPacedAndACancelInThePauseEndsIt) {
+  server_->AddFault(devserver::Fault::AskAgain().Times(devserver::Fault::kUnlimited));
+  std::vector<long long> pauses;
+  RefPtr<DirectUpload> upload;
+  Sleeper sleeper = [&](std::chrono::milliseconds pause) {
+    pauses.push_back(pause.count());
+    if (pauses.size() < 6) return true;
+    upload->RequestCancel();
+    return false;
+  };
+  upload = MakeRef<DirectUpload>(session_.handle(), FromUtf8(Url("/up")), false,
+                                 FromUtf8(Local("f.bin", Pattern(100)).string()), 4096,
+                                 std::u16string(), Prompt(), sleeper);
+  EXPECT_EQ(upload->RunHere(), TransferState::kDone);
+  EXPECT_EQ(upload->end()->kind, TransferEnd::Kind::kCancelled);
+  EXPECT_EQ(pauses, (std::vector<long long>{50, 100, 200, 400, 800, 1000}));
+  EXPECT_EQ(Targets().size(), 9u);  // the chunk, three at once, then one after each full pause
+}
+
 TEST_F(UploadTest, AskAgainWithAnotherUriPostsThereOnTheSameConnection) {
   server_->AddFault(devserver::Fault::AskAgain("/later?ticket=9").Query("chunkIdx=2&"));
   server_->AddFault(devserver::Fault::AskAgain("/later?ticket=9").Path("/later"));
