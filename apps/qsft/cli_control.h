@@ -42,6 +42,9 @@ class CliControl {
   InvokeResult Get(std::u16string_view property);
   InvokeResult Put(std::u16string_view property, Variant value);
 
+  // The control's current transfer (null before the first start), read through the core.
+  RefPtr<TransferredFile> current_transfer() const { return control_->current_transfer(); }
+
   // The answers the next dialogs get, in order; a dialog with none is cancelled.
   platform::ScriptedDialogs& dialogs() { return *dialogs_; }
 

@@ -17,7 +17,17 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+// Written before the handler can read it, and read only by the handler.
+char g_remove_path[4096] = {};
+
+// Only async-signal-safe calls: the first interrupt sets the flag, the second removes the file
+// and ends the process.
+extern "C" void OnInterrupt(int) {
+  if (g_interrupted.exchange(true)) {
+    if (g_remove_path[0] != '\0') ::unlink(g_remove_path);
+    ::_exit(130);
+  }
+}
 
 struct sigaction g_old_int;
 struct sigaction g_old_term;
@@ -100,6 +110,7 @@ int TerminalWidth() {
 
 InterruptCatcher::InterruptCatcher() {
   g_interrupted.store(false);
+  g_remove_path[0] = '\0';
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = OnInterrupt;
@@ -114,5 +125,15 @@ InterruptCatcher::~InterruptCatcher() {
 }
 
 const std::atomic<bool>& InterruptCatcher::flag() const { return g_interrupted; }
+
+void InterruptCatcher::RemoveOnSecondInterrupt(const std::string& path) {
+  g_remove_path[0] = '\0';
+  if (path.size() >= sizeof g_remove_path) return;
+  std::memcpy(g_remove_path + 1, path.data() + 1, path.size() > 0 ? path.size() - 1 : 0);
+  g_remove_path[path.size()] = '\0';
+  // The first byte last: the handler sees either no path or the whole one.
+  std::atomic_signal_fence(std::memory_order_release);
+  if (!path.empty()) g_remove_path[0] = path[0];
+}
 
 }  // namespace qs::app

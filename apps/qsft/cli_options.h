@@ -48,7 +48,9 @@ ProgressStyle ProgressStyleFor(bool quiet);
 int TerminalWidth();
 
 // While alive, SIGINT and SIGTERM set the flag instead of ending the process, so that the
-// command can cancel its transfer and wait for the control to clean up. One at a time.
+// command can cancel its transfer and wait for the control to clean up. A second one does not
+// wait: it removes the file named by RemoveOnSecondInterrupt, if any, and exits at once with
+// status 130. One at a time.
 class InterruptCatcher {
  public:
   InterruptCatcher();
@@ -56,6 +58,9 @@ class InterruptCatcher {
   InterruptCatcher(const InterruptCatcher&) = delete;
   InterruptCatcher& operator=(const InterruptCatcher&) = delete;
   const std::atomic<bool>& flag() const;
+  // The file a second interrupt removes (a download's temporary file); a longer path than the
+  // catcher keeps is not removed.
+  void RemoveOnSecondInterrupt(const std::string& path);
 };
 
 }  // namespace qs::app

@@ -108,6 +108,7 @@ int DownloadMain(std::span<char*> args) {
   }
 
   InterruptCatcher interrupts;
+  interrupts.RemoveOnSecondInterrupt(target.string() + ".!incomplete");
   const InvokeResult started =
       control.Call(u"StartFileDownload", {Variant::String(FromUtf8(url)),
                                           Variant::String(FromUtf8(target.string()))});
@@ -118,11 +119,10 @@ int DownloadMain(std::span<char*> args) {
       WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
   const int code = ExitCodeFor(outcome, "download", std::cerr);
   if (code == kExitOk && !quiet) {
-    std::error_code ec;
-    if (std::filesystem::exists(target, ec)) {
-      std::cout << "saved " << target.string() << " (" << outcome.last.bytes << " bytes)\n";
+    if (outcome.end == WatchEnd::kNoContent) {
+      std::cout << "nothing to download (204); " << target.string() << " not written\n";
     } else {
-      std::cout << "the server had nothing to send; " << target.string() << " not written\n";
+      std::cout << "saved " << target.string() << " (" << outcome.last.bytes << " bytes)\n";
     }
   }
   return code;

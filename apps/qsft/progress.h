@@ -40,6 +40,8 @@ class ProgressDisplay {
   // The bytes moved so far. They may fall back (an upload sends a chunk again); the rate then
   // starts afresh.
   void Update(uint64_t bytes);
+  // The total learnt once the transfer has begun (a download's announced length).
+  void SetTotal(uint64_t total) { total_ = total; }
   // A note shown instead of the rate from now on ("cancelling").
   void SetNote(std::string note);
   // Ends the bar's line, if one is drawn, so that another message can be written below it;
@@ -66,7 +68,7 @@ class ProgressDisplay {
   std::ostream& out_;
   const ProgressStyle style_;
   const std::string label_;
-  const std::optional<uint64_t> total_;
+  std::optional<uint64_t> total_;
   const ProgressClock clock_;
   const int width_;
   const std::chrono::steady_clock::time_point started_;

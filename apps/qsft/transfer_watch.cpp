@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/text.h"
+#include "transfer/downloaded_file.h"
 
 namespace qs::app {
 
@@ -33,10 +34,48 @@ std::string OneLine(std::u16string_view text) {
 
 TransferOutcome Failed(std::string message, TransferStatus last = {}) {
   TransferOutcome outcome;
-  outcome.end = TransferEnd::kFailed;
+  outcome.end = WatchEnd::kFailed;
   outcome.last = std::move(last);
   outcome.message = std::move(message);
   return outcome;
+}
+
+// The reason phrases a person expects after the status number.
+const char* ReasonPhrase(uint32_t status) {
+  switch (status) {
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 409: return "Conflict";
+    case 410: return "Gone";
+    case 416: return "Range Not Satisfiable";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "";
+  }
+}
+
+// The failure as the page reads it, and what the core knows beyond that.
+std::string FailureMessage(const TransferStatus& status, const std::optional<qs::TransferEnd>& end) {
+  std::string message = status.text.empty() ? "failed" : OneLine(status.text);
+  if (end && end->protocol_failure()) {
+    message += end->status != 0 ? ": " + DescribeRefusal(end->status)
+                                : std::string(": the server's answer broke off or did not fit");
+  }
+  return message;
+}
+
+// The download's announced length, once the server has given one.
+void ShowAnnouncedLength(const RefPtr<TransferredFile>& transfer, ProgressDisplay& display) {
+  const auto* download = dynamic_cast<const DownloadedFile*>(transfer.get());
+  if (download == nullptr) return;
+  const int64_t length = download->announced_length();
+  if (length >= 0) display.SetTotal(static_cast<uint64_t>(length));
 }
 
 }  // namespace
@@ -59,6 +98,7 @@ TransferOutcome WatchTransfer(CliControl& control, const InvokeResult& start_res
   if (started.is_string()) return Failed(OneLine(started.as_string()));
   if (started.type() != Variant::Type::kInt32) return Failed("the transfer could not be started");
   const Variant ticket = Variant::Int(started.as_int());
+  const RefPtr<TransferredFile> transfer = control.current_transfer();
 
   bool cancel_sent = false;
   for (;;) {
@@ -79,30 +119,46 @@ TransferOutcome WatchTransfer(CliControl& control, const InvokeResult& start_res
     if (!status) {
       return Failed("unreadable transfer status \"" + ToUtf8(polled.value.as_string()) + "\"");
     }
+    ShowAnnouncedLength(transfer, display);
     display.Update(status->bytes);
+    const std::optional<qs::TransferEnd> end =
+        transfer ? transfer->end() : std::optional<qs::TransferEnd>();
     if (status->state == kStateFailed) {
       display.Finish("failed");
-      return Failed(status->text.empty() ? "failed" : OneLine(status->text), *status);
+      return Failed(FailureMessage(*status, end), *status);
     }
     if (status->state == kStateDone) {
       TransferOutcome outcome;
-      outcome.end = cancel_sent ? TransferEnd::kCancelled : TransferEnd::kDone;
+      outcome.end = cancel_sent ? WatchEnd::kCancelled : WatchEnd::kDone;
+      if (end && end->kind == qs::TransferEnd::Kind::kCancelled) outcome.end = WatchEnd::kCancelled;
+      if (end && end->kind == qs::TransferEnd::Kind::kNoContent) outcome.end = WatchEnd::kNoContent;
       outcome.last = *status;
-      display.Finish(cancel_sent ? "cancelled" : "done");
+      display.Finish(outcome.end == WatchEnd::kCancelled   ? "cancelled"
+                     : outcome.end == WatchEnd::kNoContent ? "nothing to download (204)"
+                                                           : "done");
       return outcome;
     }
     std::this_thread::sleep_for(options.poll_interval);
   }
 }
 
+std::string DescribeRefusal(uint32_t status) {
+  if (status == 407) return "the proxy asks for credentials (407)";
+  std::string text = "the server answered " + std::to_string(status);
+  const std::string_view reason = ReasonPhrase(status);
+  if (!reason.empty()) text += " " + std::string(reason);
+  return text;
+}
+
 int ExitCodeFor(const TransferOutcome& outcome, std::string_view command, std::ostream& err) {
   switch (outcome.end) {
-    case TransferEnd::kDone:
+    case WatchEnd::kDone:
+    case WatchEnd::kNoContent:
       return kExitOk;
-    case TransferEnd::kCancelled:
+    case WatchEnd::kCancelled:
       err << "qsft " << command << ": cancelled\n";
       return kExitCancelled;
-    case TransferEnd::kFailed:
+    case WatchEnd::kFailed:
       err << "qsft " << command << ": " << outcome.message << '\n';
       return kExitFailed;
   }

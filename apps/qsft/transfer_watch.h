@@ -29,10 +29,10 @@ std::optional<TransferStatus> ParseTransferStatus(std::u16string_view status);
 inline constexpr int32_t kStateDone = 10;
 inline constexpr int32_t kStateFailed = -1;
 
-enum class TransferEnd { kDone, kFailed, kCancelled };
+enum class WatchEnd { kDone, kNoContent, kFailed, kCancelled };
 
 struct TransferOutcome {
-  TransferEnd end = TransferEnd::kFailed;
+  WatchEnd end = WatchEnd::kFailed;
   TransferStatus last;   // the last status read
   std::string message;   // for kFailed: why, in one line
 };
@@ -47,10 +47,15 @@ struct WatchOptions {
 
 // Follows the transfer that `start_result` (the value of StartFileDownload or StartFileUpload)
 // announced until it has ended. A start that returned a message or false is a failure with no
-// polling. A cancelled transfer ends in the control's Done state; it counts as kCancelled here
-// because this command asked for the cancel.
+// polling. The page's status says Done for a success, a 204 and a cancel alike; the control's
+// transfer itself tells them apart, says why a refused transfer failed, and gives a download's
+// announced length to the display.
 TransferOutcome WatchTransfer(CliControl& control, const InvokeResult& start_result,
                               ProgressDisplay& display, const WatchOptions& options);
+
+// What a refused transfer met, for a person: "the server answered 404 Not Found", "the proxy
+// asks for credentials (407)".
+std::string DescribeRefusal(uint32_t status);
 
 // 0, 1 or 130; a failure's message goes to `err` behind "qsft COMMAND: ".
 int ExitCodeFor(const TransferOutcome& outcome, std::string_view command, std::ostream& err);

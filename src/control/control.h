@@ -86,6 +86,9 @@ class CQSFileTransferCtrl final : private SafetyOwner {
   ClientSite* site() const { return site_.get(); }
   // The access decision for local paths (CheckAccess) and its grants (GrantFile, RevokeFile).
   AccessGuard& access_guard() { return access_guard_; }
+  // The transfer the page polls and cancels, for hosts that show more than the page reads (its
+  // end state, a download's announced length). Never reachable from a page.
+  RefPtr<TransferredFile> current_transfer() const { return current_transfer_; }
 
   // Interface negotiation: 0 when the control offers the interface, else E_NOINTERFACE.
   uint32_t QueryInterface(const Guid& iid) const override;

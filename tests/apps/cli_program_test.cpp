@@ -233,7 +233,8 @@ TEST_F(CliProgramTest, QuietDownloadWritesNothing) {
 TEST_F(CliProgramTest, FailedDownloadExitsOneWithTheStatusTextAndLeavesNothing) {
   auto run = Start({"download", Url("missing.bin"), (target_ / "missing.bin").string()});
   EXPECT_EQ(run->Finish(), 1);
-  EXPECT_EQ(run->err(), "qsft download: TransferError\n");
+  // The page's text, and what the core knows beyond it.
+  EXPECT_EQ(run->err(), "qsft download: TransferError: the server answered 404 Not Found\n");
   EXPECT_TRUE(fs::is_empty(target_.path()));
 }
 
@@ -263,11 +264,40 @@ TEST_F(CliProgramTest, InterruptCancelsLeavesNoTemporaryFileAndExits130) {
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(target.string() + ".!incomplete"); }));
   run->Signal(SIGINT);
   ASSERT_TRUE(run->WaitForError("cancelling")) << run->err();
-  server_->ReleaseStalls();  // the control notices the cancel after its next block
+  // The server still sends nothing: the cancel reaches the waiting read, without the stall
+  // being let go and long before the receive time-out.
   EXPECT_EQ(run->Finish(), 130) << run->err();
+  server_->ReleaseStalls();
   EXPECT_NE(run->err().find("qsft download: cancelled\n"), std::string::npos) << run->err();
   EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
   EXPECT_EQ(ReadFile(target), "older version");
+  EXPECT_EQ(server_->requests().size(), 1u);  // no resumption after the cancel
+}
+
+TEST_F(CliProgramTest, ASecondInterruptExitsAtOnceAndRemovesTheTemporaryFile) {
+  WriteFile(root_ / "big.bin", RandomBytes(2 * 1024 * 1024, 3));
+  WriteFile(target_ / "big.bin", "older version");
+  AddFault("stall=65536,path=/download");
+  const fs::path target = target_ / "big.bin";
+  auto run = Start({"download", Url("big.bin"), target.string()});
+  ASSERT_TRUE(run->started());
+  ASSERT_TRUE(WaitUntil([&] { return server_->StallsInProgress() > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(target.string() + ".!incomplete"); }));
+  run->Signal(SIGINT);
+  run->Signal(SIGINT);
+  EXPECT_EQ(run->Finish(), 130) << run->err();
+  server_->ReleaseStalls();
+  EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
+  EXPECT_EQ(ReadFile(target), "older version");
+}
+
+TEST_F(CliProgramTest, DownloadSaysWhenTheServerHadNothingToSend) {
+  WriteFile(root_ / "a.txt", "a");
+  AddFault("status=204,path=/download");
+  auto run = Start({"download", Url("a.txt"), (target_ / "a.txt").string()});
+  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_NE(run->out().find("nothing to download (204)"), std::string::npos) << run->out();
+  EXPECT_FALSE(fs::exists(target_ / "a.txt"));
 }
 
 TEST_F(CliProgramTest, UploadSendsChunksAndPrintsTheCheckInAnswer) {
