@@ -97,32 +97,30 @@ bool HttpUploadRequest::Complete(InternetConnectionHandle& connection, bool& res
       return false;
     }
 
-    // 202: the answer names the URI to ask again.
-    std::u16string next;
-    if (!ReadAnswer(next)) {
-      failure_text = std::move(next);
-      is_open_ = false;
-      return false;
-    }
-    const auto pause = AskAgainPause(++asked_again);
-    if (pause.count() > 0 && pause_ && !pause_(pause)) {
-      platform::SetLastError(ErrorCode::kInternetOperationCancelled);
-      is_open_ = false;
-      return false;
-    }
-    bool sent = false;
-    if (next != uri) {
-      uri = std::move(next);
-      sent = OpenRequest(connection, uri, secure_, 0);
-    } else {
-      sent = Begin(0);
-    }
-    if (!sent) {
+    if (!AskAgain(connection, uri, ++asked_again, failure_text)) {
       is_open_ = false;
       return false;
     }
   }
   return false;  // not reached: the loop ends only by returning
+}
+
+bool HttpUploadRequest::AskAgain(InternetConnectionHandle& connection, std::u16string& uri,
+                                 uint32_t asked_again, std::u16string& failure_text) {
+  // The 202 answer names the URI to ask again.
+  std::u16string next;
+  if (!ReadAnswer(next)) {
+    failure_text = std::move(next);
+    return false;
+  }
+  const auto pause = AskAgainPause(asked_again);
+  if (pause.count() > 0 && pause_ && !pause_(pause)) {
+    platform::SetLastError(ErrorCode::kInternetOperationCancelled);
+    return false;
+  }
+  if (next == uri) return Begin(0);
+  uri = std::move(next);
+  return OpenRequest(connection, uri, secure_, 0);
 }
 
 bool HttpUploadRequest::HandleEndFailure(InternetConnectionHandle& connection, uint32_t status,

@@ -79,6 +79,10 @@ class HttpUploadRequest : public BasicInternetHandle<std::unique_ptr<platform::H
   int32_t auth_attempts() const { return auth_attempts_; }
 
  private:
+  // Follows a 202 whose answer names `uri` (updated to the URI asked next), after the pause for
+  // the `asked_again`-th 202 in a row. False with `failure_text` or the thread's last error set.
+  bool AskAgain(InternetConnectionHandle& connection, std::u16string& uri, uint32_t asked_again,
+                std::u16string& failure_text);
   // Always false; see the class comment for the four outcomes of the authentication path.
   bool HandleEndFailure(InternetConnectionHandle& connection, uint32_t status,
                         bool& resend_chunk, std::u16string& failure_text, uint32_t last_error);

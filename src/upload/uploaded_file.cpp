@@ -66,7 +66,6 @@ bool UploadedFile::Upload() {
   platform::ScopedFd source(*opened);
   auto size = platform::OpenFileSize(source.get());
   if (!size.ok()) return FailWithLastError("size");
-  const uint64_t file_size = *size;
 
   auto parts = platform::SplitUrl(url());
   if (!parts.ok()) return false;  // no text: the URL was resolved, so this does not happen
@@ -84,30 +83,42 @@ bool UploadedFile::Upload() {
     if (!connected.ok()) return FailWithLastError("connect");
     connection.Reset(std::move(*connected));
   }
-
-  // Sending. The request is declared after the connection: it closes first.
+  // The request is declared after the connection: it closes first.
   HttpUploadRequest request(prompt_, sleeper_);
   chunk_bytes_ = 0;
   next_chunk_index_ = 1;
+  // An empty file still sends its one request.
+  if (*size == 0) return SendEmptyFile(connection, url_path, secure, request);
+  return SendBlocks(source.get(), *size, connection, url_path, secure, request);
+}
+
+bool UploadedFile::ReadBlock(int source, uint64_t file_size, uint64_t position,
+                             std::span<std::byte> block, size_t& block_bytes) {
+  // Never past the size the file had when it was opened: the chunks were announced by it.
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), file_size - position));
+  block_bytes = 0;
+  if (want == 0) return true;
+  auto read = platform::ReadSome(source, block.first(want));
+  if (!read.ok()) return FailWithLastError("read");
+  block_bytes = *read;
+  if (block_bytes > 0) return true;
+  // The file shrank under us: its last chunk can never be completed.
+  platform::SetLastError(ErrorCode::kHandleEof);
+  return FailWithLastError("read");
+}
+
+bool UploadedFile::SendBlocks(int source, uint64_t file_size,
+                              InternetConnectionHandle& connection,
+                              const std::u16string& url_path, bool secure,
+                              HttpUploadRequest& request) {
   std::array<std::byte, kUploadBlockSize> block;
   uint64_t position = 0;  // of the file, where the next read starts
   for (;;) {
-    // Never past the size the file had when it was opened: the chunks were announced by it.
-    const size_t want =
-        static_cast<size_t>(std::min<uint64_t>(block.size(), file_size - position));
     size_t block_bytes = 0;
-    if (want > 0) {
-      auto read = platform::ReadSome(source.get(), std::span(block.data(), want));
-      if (!read.ok()) return FailWithLastError("read");
-      block_bytes = *read;
-      if (block_bytes == 0) {
-        // The file shrank under us: its last chunk can never be completed.
-        platform::SetLastError(ErrorCode::kHandleEof);
-        return FailWithLastError("read");
-      }
-    }
-    if (block_bytes == 0) break;
-    if (CancelRequested()) return false;  // no text; the open request is dropped with `request`
+    if (!ReadBlock(source, file_size, position, block, block_bytes)) return false;
+    // Every byte went out, and the last chunk was finished inside WriteBlock.
+    if (block_bytes == 0) return true;
+    if (CancelRequested()) return false;  // the open request is dropped with `request`
 
     const int64_t remaining = static_cast<int64_t>(file_size - position - block_bytes);
     position += block_bytes;
@@ -116,18 +127,19 @@ bool UploadedFile::Upload() {
                    static_cast<uint32_t>(block_bytes), remaining, resend_chunk, request)) {
       SetBytesTransferred(confirmed_offset_ + chunk_bytes_);
     } else if (!resend_chunk) {
-      return false;  // the failure text is recorded
+      return false;  // the failure is recorded
     } else {
       // The chunk goes again from its first byte, into the request that was sent again.
-      if (!platform::SeekTo(source.get(), confirmed_offset_).ok()) return FailWithLastError("seek");
+      if (!platform::SeekTo(source, confirmed_offset_).ok()) return FailWithLastError("seek");
       position = confirmed_offset_;
       SetBytesTransferred(confirmed_offset_);
     }
   }
+}
 
-  // Ending. Every byte of a non-empty file went out, and its last chunk was finished inside
-  // WriteBlock. An empty file still sends its one request.
-  if (file_size > 0) return true;
+bool UploadedFile::SendEmptyFile(InternetConnectionHandle& connection,
+                                 const std::u16string& url_path, bool secure,
+                                 HttpUploadRequest& request) {
   if (!OpenChunk(connection, url_path, secure, next_chunk_index_++, 0, true, request)) {
     return false;
   }

