@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < n * 100; ++i) cache.Choose("origin", url);
   const double cached_us = MicrosSince(start) / (n * 100);
 
-  std::printf("proxy=%s first_us=%.1f uncached_us=%.2f cached_us=%.3f\n",
-              first.Describe().c_str(), first_us, uncached_us, cached_us);
+  std::printf("proxy=%s first_us=%.1f uncached_us=%.2f cached_us=%.3f\n", first.Describe().c_str(),
+              first_us, uncached_us, cached_us);
   return 0;
 }

@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "control/client_site.h"
 #include "control/control.h"
 #include "dialogs/scripted_dialogs.h"
-#include "base/text.h"
 
 namespace {
 
@@ -39,9 +39,7 @@ using qs::Variant;
 class BenchSite : public qs::ClientSite {
  public:
   explicit BenchSite(std::u16string page) : page_(std::move(page)) {}
-  std::optional<qs::PageIdentity> GetPageIdentity() override {
-    return qs::PageIdentity{page_, 2};
-  }
+  std::optional<qs::PageIdentity> GetPageIdentity() override { return qs::PageIdentity{page_, 2}; }
   qs::platform::Dialogs* GetDialogs() override { return &dialogs; }
   qs::platform::ScriptedDialogs dialogs;
 
@@ -92,9 +90,9 @@ void Grant(Page& page, const std::string& dir) {
 }
 
 void StartDownload(Page& page, const std::string& name, const std::string& target) {
-  Variant ticket = Call(*page.control, u"StartFileDownload",
-                        {Variant::String(FromUtf8("/download?file=" + name)),
-                         Variant::String(FromUtf8(target))});
+  Variant ticket = Call(
+      *page.control, u"StartFileDownload",
+      {Variant::String(FromUtf8("/download?file=" + name)), Variant::String(FromUtf8(target))});
   if (ticket.type() != Variant::Type::kInt32) {
     std::cerr << "not started: " << ToUtf8(ticket.as_string()) << "\n";
     std::exit(2);
@@ -134,7 +132,7 @@ double TimeToFirstByte(Page& page, const std::string& name, const std::string& t
   const std::string temp = target + ".!incomplete";
   const auto start = Clock::now();
   StartDownload(page, name, target);
-  struct stat st{};
+  struct stat st {};
   double first = -1;
   for (;;) {
     if (::stat(temp.c_str(), &st) == 0 && st.st_size > 0) {
@@ -166,7 +164,8 @@ int Concurrent(const std::string& base, const std::string& name, const std::stri
     Grant(pages.back(), dir);
   }
   const auto start = Clock::now();
-  for (int i = 0; i < n; ++i) StartDownload(pages[i], name, dir + "/c" + std::to_string(i) + ".bin");
+  for (int i = 0; i < n; ++i)
+    StartDownload(pages[i], name, dir + "/c" + std::to_string(i) + ".bin");
   std::vector<double> ended(n, -1);
   int left = n, failed = 0;
   while (left > 0) {

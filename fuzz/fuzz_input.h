@@ -20,8 +20,8 @@ namespace qs::fuzz {
   std::abort();
 }
 
-#define QSFT_FUZZ_CHECK(condition) \
-  do {                             \
+#define QSFT_FUZZ_CHECK(condition)                  \
+  do {                                              \
     if (!(condition)) ::qs::fuzz::Fail(#condition); \
   } while (false)
 

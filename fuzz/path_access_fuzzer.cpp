@@ -95,8 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const OperationScope& scope = guard.scope();
   const bool by_work_dir = mask.HasAny(scope::kAnyWorkDir) && !qualified_work_dir.empty() &&
                            Inside(qualified_work_dir, dir);
-  const bool by_picked_file = mask.Has(ScopeBit::kPickedFile) && !picked.empty() &&
-                              path == picked;
+  const bool by_picked_file = mask.Has(ScopeBit::kPickedFile) && !picked.empty() && path == picked;
   const bool by_scope = scope.kind != ScopeKind::kNone && mask.HasAny(GrantedBits(scope.kind)) &&
                         scope.dir == QualifyPath(scope_dir) && Inside(scope.dir, dir);
   QSFT_FUZZ_CHECK(by_work_dir || by_picked_file || by_scope);

@@ -62,17 +62,13 @@ class Exchange {
 bool Exchange::HandleOne() {
   std::string raw_head;
   switch (reader_.ReadHead(&raw_head, kMaxHead, server_.options.head_timeout)) {
-    case SocketReader::HeadResult::kClosed:
-      return false;
+    case SocketReader::HeadResult::kClosed: return false;
     case SocketReader::HeadResult::kTimedOut:
       // An idle connection just ends; a head begun and not finished gets told why.
       if (reader_.has_buffered()) Refuse(408, "request head not received in time");
       return false;
-    case SocketReader::HeadResult::kTooLarge:
-      Refuse(431, "request head too large");
-      return false;
-    case SocketReader::HeadResult::kOk:
-      break;
+    case SocketReader::HeadResult::kTooLarge: Refuse(431, "request head too large"); return false;
+    case SocketReader::HeadResult::kOk: break;
   }
   auto request = ParseRequestHead(raw_head);
   if (!request) {

@@ -58,8 +58,8 @@ struct Fault {
   bool omit_resumed_from = false;             // answer a resumption without the header
   bool omit_qs_content_length = false;
   std::optional<int64_t> qs_content_length_delta;  // "QS-Content-Length" off by this much
-  bool malformed_header = false;   // a header line without a colon
-  uint64_t long_header_bytes = 0;  // one header line of this many bytes
+  bool malformed_header = false;                   // a header line without a colon
+  uint64_t long_header_bytes = 0;                  // one header line of this many bytes
 
   // Builders for the common cases; chain the matchers below.
   static Fault Status(int status, std::string body = {});

@@ -19,7 +19,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: qsft-devserver --root DIR [--port N] [--exit-after SECONDS] [--fault FAULT]... [--log]\n"
+    "usage: qsft-devserver --root DIR [--port N] [--exit-after SECONDS] [--fault FAULT]... "
+    "[--log]\n"
     "\n"
     "Serves DIR on 127.0.0.1 (port 0 or none: any free port; the first line of output is\n"
     "\"listening on http://127.0.0.1:PORT\").\n"

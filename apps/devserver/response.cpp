@@ -23,48 +23,27 @@ void Response::RemoveHeader(std::string_view name) {
 
 std::string_view ReasonPhrase(int status) {
   switch (status) {
-    case 100:
-      return "Continue";
-    case 200:
-      return "OK";
-    case 202:
-      return "Accepted";
-    case 204:
-      return "No Content";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 304:
-      return "Not Modified";
-    case 400:
-      return "Bad Request";
-    case 401:
-      return "Unauthorized";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 407:
-      return "Proxy Authentication Required";
-    case 408:
-      return "Request Timeout";
-    case 409:
-      return "Conflict";
-    case 411:
-      return "Length Required";
-    case 416:
-      return "Range Not Satisfiable";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 500:
-      return "Internal Server Error";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return "Status";
+    case 100: return "Continue";
+    case 200: return "OK";
+    case 202: return "Accepted";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 411: return "Length Required";
+    case 416: return "Range Not Satisfiable";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
   }
 }
 
@@ -78,8 +57,7 @@ std::string BuildHead(const Response& response, const HeadChanges& changes, bool
       if (changes.qs_content_length_delta) {
         auto n = ParseDecimal(value).value_or(0);
         head += name + ": " +
-                std::to_string(static_cast<int64_t>(n) + *changes.qs_content_length_delta) +
-                "\r\n";
+                std::to_string(static_cast<int64_t>(n) + *changes.qs_content_length_delta) + "\r\n";
         continue;
       }
     }

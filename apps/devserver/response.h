@@ -23,7 +23,7 @@ struct Response {
   std::vector<std::pair<std::string, std::string>> headers;  // besides the length and connection
   std::string body;                                          // used when `file` is empty
   std::optional<FileRange> file;
-  bool close = false;  // close the connection after this answer
+  bool close = false;      // close the connection after this answer
   bool head_only = false;  // an answer to HEAD: the head alone, its length that of the body
 
   static Response Text(int status, std::string text);

@@ -43,7 +43,8 @@ std::string HostManifestJson(Browser browser, const std::filesystem::path& host_
     allowed.push_back(json::Value::String(FromAscii(kFirefoxExtensionId)));
     m.emplace_back(u"allowed_extensions", json::Value::MakeArray(std::move(allowed)));
   } else {
-    allowed.push_back(json::Value::String(u"chrome-extension://" + FromAscii(kChromiumExtensionId) + u"/"));
+    allowed.push_back(
+        json::Value::String(u"chrome-extension://" + FromAscii(kChromiumExtensionId) + u"/"));
     m.emplace_back(u"allowed_origins", json::Value::MakeArray(std::move(allowed)));
   }
   return json::Write(json::Value::MakeObject(std::move(m))) + "\n";

@@ -36,8 +36,8 @@ struct sigaction g_old_term;
 
 bool IsHelpOption(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
-std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i,
-                                           std::string_view name, std::string& error) {
+std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i, std::string_view name,
+                                           std::string& error) {
   const std::string_view arg = args[i];
   std::string_view value;
   size_t used = 0;
@@ -82,7 +82,8 @@ FileOperand ParseFileOperand(std::string_view role, const std::string& text) {
 
 std::optional<std::string> CheckPageUrl(std::string_view option, std::string_view url) {
   if (OriginOf(url)) return std::nullopt;
-  return std::string(option) + " takes an absolute URL with a host, e.g. http://127.0.0.1:8080/app/";
+  return std::string(option) +
+         " takes an absolute URL with a host, e.g. http://127.0.0.1:8080/app/";
 }
 
 std::optional<uint32_t> ParseChunkSize(std::string_view text) {

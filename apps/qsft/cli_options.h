@@ -19,8 +19,8 @@ bool IsHelpOption(std::string_view arg);
 // Reads "--name VALUE" or "--name=VALUE" at args[i], moving i past what it used. Nothing when
 // args[i] is another option; `error` says what is wrong when it is this one without a value
 // (missing or empty).
-std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i,
-                                           std::string_view name, std::string& error);
+std::optional<std::string> TakeOptionValue(std::span<char*> args, size_t& i, std::string_view name,
+                                           std::string& error);
 
 // "--" ends the options: every argument after it is an operand, even one starting with "-".
 inline bool IsEndOfOptions(std::string_view arg) { return arg == "--"; }

@@ -105,9 +105,12 @@ std::vector<SettingsOp> ClassEntries(std::u16string_view program_path) {
 
 std::vector<std::u16string> RegisteredKeys() {
   return {
-      ClassKey(kControlClassId),        Key(kControlProgId),
-      ClassKey(kPropPageClassId),       Key(kPropPageProgId),
-      InterfaceKey(kIidDispatchInterface), InterfaceKey(kIidEventInterface),
+      ClassKey(kControlClassId),
+      Key(kControlProgId),
+      ClassKey(kPropPageClassId),
+      Key(kPropPageProgId),
+      InterfaceKey(kIidDispatchInterface),
+      InterfaceKey(kIidEventInterface),
       TypeLibKey(),
   };
 }
@@ -120,7 +123,8 @@ uint32_t RegisterControl(const std::string& program_path, const std::string& des
   if (!platform::ApplySettingsBatch(TypeLibEntries(FromUtf8(description_path))).ok()) {
     return kTypeLibRegistrationFailed;
   }
-  if (program_path.empty() || !platform::ApplySettingsBatch(ClassEntries(FromUtf8(program_path))).ok()) {
+  if (program_path.empty() ||
+      !platform::ApplySettingsBatch(ClassEntries(FromUtf8(program_path))).ok()) {
     return kClassRegistrationFailed;
   }
   return hresult::kOk;
@@ -134,7 +138,8 @@ uint32_t UnregisterControl() {
     SettingsOp op;
     op.kind = SettingsOp::Kind::kDeleteKey;
     op.key = key;
-    (key.find(u"\\TypeLib\\") != std::u16string::npos || key.find(u"\\Interface\\") != std::u16string::npos
+    (key.find(u"\\TypeLib\\") != std::u16string::npos ||
+             key.find(u"\\Interface\\") != std::u16string::npos
          ? library
          : classes)
         .push_back(std::move(op));
@@ -164,14 +169,13 @@ std::vector<std::string> DescribeRegistration() {
   std::vector<std::string> lines;
   const auto server = DefaultText(ClassKey(kControlClassId) + u"\\InprocServer32");
   if (server) {
-    lines.push_back("control class " + ToUtf8(kControlClassId.ToString()) + " registered: " +
-                    ToUtf8(*server));
+    lines.push_back("control class " + ToUtf8(kControlClassId.ToString()) +
+                    " registered: " + ToUtf8(*server));
   } else {
     lines.push_back("control class " + ToUtf8(kControlClassId.ToString()) +
                     " not registered; the built-in class serves");
   }
-  const auto description =
-      DefaultText(TypeLibKey() + u"\\" + TypeLibVersion() + u"\\0\\linux");
+  const auto description = DefaultText(TypeLibKey() + u"\\" + TypeLibVersion() + u"\\0\\linux");
   if (description) {
     lines.push_back("interface description " + ToUtf8(kTypeLibId.ToString()) + " " +
                     ToUtf8(TypeLibVersion()) + " registered: " + ToUtf8(*description));

@@ -110,13 +110,13 @@ int DownloadMain(std::span<char*> args) {
   InterruptCatcher interrupts;
   interrupts.RemoveOnSecondInterrupt(target.string() + ".!incomplete");
   const InvokeResult started =
-      control.Call(u"StartFileDownload", {Variant::String(FromUtf8(url)),
-                                          Variant::String(FromUtf8(target.string()))});
-  ProgressDisplay display(std::cout, ProgressStyleFor(quiet), target.filename().string(),
-                          std::nullopt, [] { return std::chrono::steady_clock::now(); },
-                          TerminalWidth());
-  const TransferOutcome outcome =
-      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
+      control.Call(u"StartFileDownload",
+                   {Variant::String(FromUtf8(url)), Variant::String(FromUtf8(target.string()))});
+  ProgressDisplay display(
+      std::cout, ProgressStyleFor(quiet), target.filename().string(), std::nullopt,
+      [] { return std::chrono::steady_clock::now(); }, TerminalWidth());
+  const TransferOutcome outcome = WatchTransfer(
+      control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
   const int code = ExitCodeFor(outcome, "download", std::cerr);
   if (code == kExitOk && !quiet) {
     if (outcome.end == WatchEnd::kNoContent) {

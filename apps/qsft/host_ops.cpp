@@ -4,11 +4,11 @@
 #include <memory>
 #include <ostream>
 
-#include "control/control.h"
-#include "control/property_bag.h"
 #include "base/error_codes.h"
 #include "base/text.h"
+#include "control/control.h"
 #include "control/identity.h"
+#include "control/property_bag.h"
 #include "qsft/control_classes.h"
 #include "qsft/host_dialogs.h"
 #include "qsft/host_session.h"
@@ -104,8 +104,8 @@ OpResult InvokeEntry(HostSession& session, const json::Value& request, InvokeKin
   const json::Value* dispid = request.Find(u"dispid");
   if (name && dispid) return BadRequest(u"give \"name\" or \"dispid\", not both");
   if (dispid) {
-    auto n = dispid->AsInteger(std::numeric_limits<int32_t>::min(),
-                               std::numeric_limits<int32_t>::max());
+    auto n =
+        dispid->AsInteger(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
     if (!n) return BadRequest(u"\"dispid\" must be a 32-bit integer");
     return FromInvoke(control->InvokeById(static_cast<int32_t>(*n), kind, args));
   }
@@ -189,8 +189,7 @@ OpResult Create(HostSession& session, const json::Value& request) {
     control->LoadProperties(bag);
     for (const auto& unread : bag.UnreadNames()) {
       session.diag() << "qsft host: control \"" << ToUtf8(control_name)
-                     << "\": the control has no property \"" << ToUtf8(unread)
-                     << "\"; ignored\n";
+                     << "\": the control has no property \"" << ToUtf8(unread) << "\"; ignored\n";
     }
   }
   session.AddControl(std::move(control_name), std::move(control));
@@ -254,16 +253,9 @@ OpResult Quit(HostSession& session, const json::Value& /*request*/) {
 
 // One line per op, by the name it has in "op".
 constexpr HostOp kOps[] = {
-    {u"create", Create},
-    {u"call", Call},
-    {u"get", Get},
-    {u"put", Put},
-    {u"save", Save},
-    {u"destroy", Destroy},
-    {u"safety", SafetyOp},
-    {u"dialogs", DialogsOp},
-    {u"shown", ShownOp},
-    {u"quit", Quit},
+    {u"create", Create}, {u"call", Call},       {u"get", Get},         {u"put", Put},
+    {u"save", Save},     {u"destroy", Destroy}, {u"safety", SafetyOp}, {u"dialogs", DialogsOp},
+    {u"shown", ShownOp}, {u"quit", Quit},
 };
 
 }  // namespace

@@ -46,8 +46,9 @@ OpResult SafetyOp(HostSession& session, const json::Value& request) {
   }
   const std::optional<Guid> iid = InterfaceByName(iid_value->as_string());
   if (!iid) {
-    return BadRequest(u"\"iid\" must be a braced identifier or one of IUnknown, IDispatch, "
-                      u"IObjectSafety, IObjectSafetySiteLock, IPersistPropertyBag");
+    return BadRequest(
+        u"\"iid\" must be a braced identifier or one of IUnknown, IDispatch, "
+        u"IObjectSafety, IObjectSafetySiteLock, IPersistPropertyBag");
   }
 
   XObjSafe& safety = control->object_safety();

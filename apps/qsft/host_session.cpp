@@ -5,12 +5,12 @@
 #include <new>
 #include <ostream>
 
-#include "control/control.h"
 #include "base/error_codes.h"
 #include "base/text.h"
-#include "transfer/transferred_file.h"
+#include "control/control.h"
 #include "qsft/control_classes.h"
 #include "qsft/host_dialogs.h"
+#include "transfer/transferred_file.h"
 
 namespace qs::app {
 
@@ -26,9 +26,9 @@ std::string AnswerLine(json::Value id, OpResult result) {
   if (auto* failure = std::get_if<OpFailure>(&result)) {
     json::Object error;
     error.emplace_back(u"code", CodeValue(failure->code));
-    error.emplace_back(u"message", json::Value::String(failure->message.empty()
-                                                          ? DescribeCode(failure->code)
-                                                          : std::move(failure->message)));
+    error.emplace_back(u"message",
+                       json::Value::String(failure->message.empty() ? DescribeCode(failure->code)
+                                                                    : std::move(failure->message)));
     answer.emplace_back(u"error", json::Value::MakeObject(std::move(error)));
   } else {
     answer.emplace_back(u"result", std::get<json::Value>(std::move(result)));

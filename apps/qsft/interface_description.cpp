@@ -43,8 +43,8 @@ json::Value Member(const MethodEntry& entry) {
 json::Value InterfaceDescription() {
   json::Array members;
   for (const MethodEntry& entry : MethodTable::Entries()) members.push_back(Member(entry));
-  const std::u16string version = FromAscii(std::to_string(kTypeLibMajor) + "." +
-                                           std::to_string(kTypeLibMinor));
+  const std::u16string version =
+      FromAscii(std::to_string(kTypeLibMajor) + "." + std::to_string(kTypeLibMinor));
   return json::Value::MakeObject({
       {u"library", json::Value::MakeObject({
                        {u"name", Text(kTypeLibName)},
@@ -56,23 +56,22 @@ json::Value InterfaceDescription() {
                      {u"progid", Text(kControlProgId)},
                      {u"name", Text(kControlTypeName)},
                  })},
-      {u"interfaces",
-       json::Value::MakeArray({
-           json::Value::MakeObject({
-               {u"name", Text(kDispatchInterfaceName)},
-               {u"id", Text(kIidDispatchInterface.ToString())},
-               {u"description", Text(kDispatchInterfaceDoc)},
-               {u"kind", Text(u"dispatch")},
-               {u"members", json::Value::MakeArray(std::move(members))},
-           }),
-           json::Value::MakeObject({
-               {u"name", Text(kEventInterfaceName)},
-               {u"id", Text(kIidEventInterface.ToString())},
-               {u"description", Text(kEventInterfaceDoc)},
-               {u"kind", Text(u"events")},
-               {u"members", json::Value::MakeArray({})},
-           }),
-       })},
+      {u"interfaces", json::Value::MakeArray({
+                          json::Value::MakeObject({
+                              {u"name", Text(kDispatchInterfaceName)},
+                              {u"id", Text(kIidDispatchInterface.ToString())},
+                              {u"description", Text(kDispatchInterfaceDoc)},
+                              {u"kind", Text(u"dispatch")},
+                              {u"members", json::Value::MakeArray(std::move(members))},
+                          }),
+                          json::Value::MakeObject({
+                              {u"name", Text(kEventInterfaceName)},
+                              {u"id", Text(kIidEventInterface.ToString())},
+                              {u"description", Text(kEventInterfaceDoc)},
+                              {u"kind", Text(u"events")},
+                              {u"members", json::Value::MakeArray({})},
+                          }),
+                      })},
   });
 }
 

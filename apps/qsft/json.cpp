@@ -196,7 +196,7 @@ class Parser {
       SkipSpace();
       if (AtEnd() || Peek() != '"') {
         return Bad(AtEnd() ? "unexpected end of text, expected an object key"
-                            : "expected a string as object key, found " + DescribeByte(Peek()));
+                           : "expected a string as object key, found " + DescribeByte(Peek()));
       }
       size_t key_at = pos_;
       std::optional<std::u16string> key = ParseString();
@@ -230,10 +230,14 @@ class Parser {
       if (AtEnd()) return Bad("truncated \\u escape");
       unsigned char c = Peek();
       unsigned d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else return Bad("invalid hex digit in a \\u escape");
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        return Bad("invalid hex digit in a \\u escape");
       v = v * 16 + d;
       ++pos_;
     }

@@ -119,7 +119,8 @@ int Build(std::span<char*> args) {
       if (!error.empty()) return Usage(error);
     }
     if (taken) continue;
-    if (arg.starts_with("-") || !po.empty()) return Usage("unexpected argument " + std::string(arg));
+    if (arg.starts_with("-") || !po.empty())
+      return Usage("unexpected argument " + std::string(arg));
     po = arg;
     ++i;
   }

@@ -12,15 +12,23 @@ using qs::app::Command;
 
 constexpr Command kCommands[] = {
     {"version", "print the version", qs::app::VersionMain},
-    {"host", "drive controls through their method table, JSON Lines on stdin/stdout", qs::app::HostMain},
-    {"reg", "read and change the settings store: import, export, query, set, delete", qs::app::RegMain},
-    {"download", "download a document from the server into a file, with progress", qs::app::DownloadMain},
+    {"host", "drive controls through their method table, JSON Lines on stdin/stdout",
+     qs::app::HostMain},
+    {"reg", "read and change the settings store: import, export, query, set, delete",
+     qs::app::RegMain},
+    {"download", "download a document from the server into a file, with progress",
+     qs::app::DownloadMain},
     {"upload", "upload a file to the server in chunks, with progress", qs::app::UploadMain},
-    {"register", "make the control known: its class entries, or (--browser) a browser's host manifest", qs::app::RegisterMain},
+    {"register",
+     "make the control known: its class entries, or (--browser) a browser's host manifest",
+     qs::app::RegisterMain},
     {"unregister", "remove what register wrote", qs::app::UnregisterMain},
-    {"trust", "add, remove or list the sites whose pages count as trusted in a browser", qs::app::TrustMain},
-    {"workdir", "print (choose, change or check) the working directory of a datasource and user", qs::app::WorkdirMain},
-    {"langpack", "build a signed language pack from a .po file, or show what a pack holds", qs::app::LangpackMain},
+    {"trust", "add, remove or list the sites whose pages count as trusted in a browser",
+     qs::app::TrustMain},
+    {"workdir", "print (choose, change or check) the working directory of a datasource and user",
+     qs::app::WorkdirMain},
+    {"langpack", "build a signed language pack from a .po file, or show what a pack holds",
+     qs::app::LangpackMain},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -26,9 +26,9 @@ bool IsIdPart(const json::Value* v) {
 std::string ErrorAnswer(const json::Value* id, const OpFailure& failure) {
   json::Object error;
   error.emplace_back(u"code", json::Value::Integer(static_cast<int32_t>(failure.code)));
-  error.emplace_back(u"message", json::Value::String(failure.message.empty()
-                                                         ? DescribeCode(failure.code)
-                                                         : failure.message));
+  error.emplace_back(
+      u"message",
+      json::Value::String(failure.message.empty() ? DescribeCode(failure.code) : failure.message));
   json::Object answer;
   answer.emplace_back(u"id", id && IsIdPart(id) ? *id : json::Value());
   answer.emplace_back(u"error", json::Value::MakeObject(std::move(error)));
@@ -57,7 +57,8 @@ std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Valu
   json::Array parts;
   for (std::u16string_view key : {u"tab", u"frame", u"document", u"port"}) {
     const json::Value* v = sender->Find(key);
-    if (!IsIdPart(v)) return BadRequest(u"the sender's \"" + std::u16string(key) + u"\" is not an identifier");
+    if (!IsIdPart(v))
+      return BadRequest(u"the sender's \"" + std::u16string(key) + u"\" is not an identifier");
     parts.push_back(v ? *v : json::Value());
   }
   BrowserRequest out;
@@ -102,14 +103,15 @@ int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& di
     if (status == FrameStatus::kEnd) break;
     std::string answer;
     if (status == FrameStatus::kTooLong) {
-      answer = ErrorAnswer(nullptr, BadRequest(u"request longer than " +
-                                               FromAscii(std::to_string(options.limits.max_bytes)) +
-                                               u" bytes"));
+      answer = ErrorAnswer(
+          nullptr, BadRequest(u"request longer than " +
+                              FromAscii(std::to_string(options.limits.max_bytes)) + u" bytes"));
     } else {
       auto parsed = json::Parse(message, options.limits);
       const json::Value* id = nullptr;
       if (auto* error = std::get_if<json::ParseError>(&parsed)) {
-        answer = ErrorAnswer(nullptr, BadRequest(u"malformed request: " + FromUtf8(error->ToString())));
+        answer =
+            ErrorAnswer(nullptr, BadRequest(u"malformed request: " + FromUtf8(error->ToString())));
       } else {
         const json::Value& value = std::get<json::Value>(parsed);
         id = value.kind() == Kind::kObject ? value.Find(u"id") : nullptr;
@@ -127,7 +129,8 @@ int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& di
         }
       }
       if (answer.size() > kMaxReplyBytes) {
-        answer = ErrorAnswer(id, OpFailure{0x8007000E, u"the answer is longer than the browser accepts"});
+        answer = ErrorAnswer(
+            id, OpFailure{0x8007000E, u"the answer is longer than the browser accepts"});
       }
     }
     const std::string frame = EncodeFrame(answer);

@@ -37,8 +37,8 @@ int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& di
 
 // What one browser message asks of the session.
 struct BrowserRequest {
-  json::Value request;         // a `qsft host` request (unused for a release)
-  std::u16string owner;        // the prefix of the sending document's control names
+  json::Value request;   // a `qsft host` request (unused for a release)
+  std::u16string owner;  // the prefix of the sending document's control names
   bool release = false;
 };
 std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Value& message);

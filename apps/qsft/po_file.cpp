@@ -28,7 +28,8 @@ struct Entry {
 // The contents of a C-style quoted string that is all of `s` (after blanks); nothing when
 // malformed.
 std::optional<std::string> Unquote(std::string_view s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   if (s.size() < 2 || s.front() != '"' || s.back() != '"') return std::nullopt;
   s = s.substr(1, s.size() - 2);
   std::string out;
@@ -83,18 +84,19 @@ class Reader {
       return false;
     }
     if (auto first = lines_.find(static_cast<uint16_t>(id)); first != lines_.end()) {
-      out.error = At(name_, line, "id " + std::to_string(id) + " is given twice (first at line " +
-                                      std::to_string(first->second) + ")");
+      out.error = At(name_, line,
+                     "id " + std::to_string(id) + " is given twice (first at line " +
+                         std::to_string(first->second) + ")");
       return false;
     }
     lines_.emplace(static_cast<uint16_t>(id), line);
     if (e.fuzzy || e.text.value.empty()) return true;  // not (yet) translated
     std::u16string text = FromUtf8(e.text.value);
     if (text.size() > kMaxPackTextLength) {
-      out.error = At(name_, e.text.line,
-                     "text of id " + std::to_string(id) + " is " + std::to_string(text.size()) +
-                         " UTF-16 units long; packs carry at most " +
-                         std::to_string(kMaxPackTextLength));
+      out.error =
+          At(name_, e.text.line,
+             "text of id " + std::to_string(id) + " is " + std::to_string(text.size()) +
+                 " UTF-16 units long; packs carry at most " + std::to_string(kMaxPackTextLength));
       return false;
     }
     out.texts.emplace(static_cast<uint16_t>(id), std::move(text));
@@ -141,7 +143,8 @@ PoTexts ReadPoTexts(std::string_view source, std::string_view name) {
     const std::string_view keyword = line.substr(0, space);
     auto value = space == std::string_view::npos ? std::nullopt : Unquote(line.substr(space + 1));
     Field* field = nullptr;
-    const bool starts_entry = keyword == "msgctxt" || (keyword == "msgid" && !entry.context.present);
+    const bool starts_entry =
+        keyword == "msgctxt" || (keyword == "msgid" && !entry.context.present);
     if (starts_entry && (entry.text.present || entry.plural_text)) {
       if (!reader.Finish(entry, out)) return out;
     }

@@ -81,8 +81,7 @@ void ProgressDisplay::Update(uint64_t bytes) {
   while (samples_.size() > 2 && now - samples_[1].at >= kRateWindow) samples_.pop_front();
 
   switch (style_) {
-    case ProgressStyle::kQuiet:
-      return;
+    case ProgressStyle::kQuiet: return;
     case ProgressStyle::kBar: {
       const std::string text = BarText();
       out_ << '\r' << text;
@@ -113,8 +112,7 @@ void ProgressDisplay::Finish(std::string_view outcome) {
   if (finished_) return;
   finished_ = true;
   switch (style_) {
-    case ProgressStyle::kQuiet:
-      return;
+    case ProgressStyle::kQuiet: return;
     case ProgressStyle::kBar: {
       const std::string text = FinalText() + ", " + std::string(outcome);
       out_ << '\r' << text;
@@ -122,9 +120,7 @@ void ProgressDisplay::Finish(std::string_view outcome) {
       out_ << '\n';
       break;
     }
-    case ProgressStyle::kLines:
-      out_ << FinalText() << ", " << outcome << '\n';
-      break;
+    case ProgressStyle::kLines: out_ << FinalText() << ", " << outcome << '\n'; break;
   }
   out_.flush();
 }
@@ -145,7 +141,8 @@ std::string ProgressDisplay::Summary(bool with_bar, int bar_room) const {
   if (total_) {
     amount += " / " + FormatBytes(*total_);
     const uint64_t done = std::min(bytes_, *total_);
-    const double share = *total_ == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(*total_);
+    const double share =
+        *total_ == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(*total_);
     char text[8];
     std::snprintf(text, sizeof text, "%3d%%", static_cast<int>(share * 100.0));
     percent = text;
@@ -201,7 +198,9 @@ std::string ProgressDisplay::LineText() const {
   if (total_) {
     const uint64_t done = std::min(bytes_, *total_);
     const int percent =
-        *total_ == 0 ? 100 : static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(*total_));
+        *total_ == 0
+            ? 100
+            : static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(*total_));
     text += " of " + FormatBytes(*total_) + " (" + std::to_string(percent) + "%)";
   }
   if (!note_.empty()) {
@@ -210,7 +209,8 @@ std::string ProgressDisplay::LineText() const {
     text += ", " + FormatBytes(static_cast<uint64_t>(*rate)) + "/s";
     if (total_ && *rate > 0 && bytes_ < *total_) {
       const double seconds = std::ceil(static_cast<double>(*total_ - bytes_) / *rate);
-      text += ", " + FormatDuration(std::chrono::seconds(static_cast<long long>(seconds))) + " left";
+      text +=
+          ", " + FormatDuration(std::chrono::seconds(static_cast<long long>(seconds))) + " left";
     }
   }
   return text;

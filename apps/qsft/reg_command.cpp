@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "qsft/reg_store_command.h"
 #include "qsft/commands.h"
+#include "qsft/reg_store_command.h"
 
 namespace qs::app {
 

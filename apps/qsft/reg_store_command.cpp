@@ -5,10 +5,10 @@
 #include <optional>
 #include <vector>
 
+#include "base/text.h"
 #include "config/reg_file.h"
 #include "config/reg_values.h"
 #include "platform/settings_store.h"
-#include "base/text.h"
 
 namespace qs {
 
@@ -91,10 +91,10 @@ std::optional<platform::RegValue> ParseData(const std::string& type, const std::
     uint64_t n = 0;
     bool good = !digits.empty() && digits.size() <= (hex ? 8u : 10u);
     for (char c : digits) {
-      const int d = (c >= '0' && c <= '9')                ? c - '0'
-                    : hex && (c >= 'a' && c <= 'f')       ? c - 'a' + 10
-                    : hex && (c >= 'A' && c <= 'F')       ? c - 'A' + 10
-                                                          : -1;
+      const int d = (c >= '0' && c <= '9')          ? c - '0'
+                    : hex && (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                    : hex && (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                    : -1;
       good = good && d >= 0;
       n = n * (hex ? 16 : 10) + static_cast<uint64_t>(d < 0 ? 0 : d);
     }
@@ -153,7 +153,8 @@ int Import(const std::string& file, std::string& err) {
     return kFailed;
   }
   auto applied = platform::ApplySettingsBatch(parsed.ops);
-  if (!applied.ok()) return Failure(err, "import " + file + " (nothing was imported)", applied.code());
+  if (!applied.ok())
+    return Failure(err, "import " + file + " (nothing was imported)", applied.code());
   return kOk;
 }
 
@@ -170,8 +171,7 @@ int Export(std::span<const std::string> args, std::string& out, std::string& err
   return kOk;
 }
 
-int Query(const std::u16string& path, const std::string* name, std::string& out,
-          std::string& err) {
+int Query(const std::u16string& path, const std::string* name, std::string& out, std::string& err) {
   auto key = platform::SettingsKey::Open(path);
   if (!key.ok()) return Failure(err, ToUtf8(FullKeyName(path)), key.code());
   if (name != nullptr) {

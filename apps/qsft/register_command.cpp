@@ -89,7 +89,8 @@ int RegisterMain(std::span<char*> args) {
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) {
-    std::fprintf(stderr, "qsft register: cannot tell where this program lies: %s\n", ec.message().c_str());
+    std::fprintf(stderr, "qsft register: cannot tell where this program lies: %s\n",
+                 ec.message().c_str());
     return 1;
   }
   const auto host = self.parent_path() / "qsft-browser-host";
@@ -113,7 +114,8 @@ int RegisterMain(std::span<char*> args) {
   }
   std::filesystem::rename(temp, path, ec);
   if (ec) {
-    std::fprintf(stderr, "qsft register: cannot write %s: %s\n", path.c_str(), ec.message().c_str());
+    std::fprintf(stderr, "qsft register: cannot write %s: %s\n", path.c_str(),
+                 ec.message().c_str());
     std::filesystem::remove(temp, ec);
     return 1;
   }
@@ -131,7 +133,8 @@ int UnregisterMain(std::span<char*> args) {
   const auto path = HostManifestPath(*a.browser, a.place);
   std::error_code ec;
   if (!std::filesystem::remove(path, ec) && ec) {
-    std::fprintf(stderr, "qsft unregister: cannot remove %s: %s\n", path.c_str(), ec.message().c_str());
+    std::fprintf(stderr, "qsft unregister: cannot remove %s: %s\n", path.c_str(),
+                 ec.message().c_str());
     return 1;
   }
   return 0;

@@ -61,7 +61,8 @@ const char* ReasonPhrase(uint32_t status) {
 }
 
 // The failure as the page reads it, and what the core knows beyond that.
-std::string FailureMessage(const TransferStatus& status, const std::optional<qs::TransferEnd>& end) {
+std::string FailureMessage(const TransferStatus& status,
+                           const std::optional<qs::TransferEnd>& end) {
   std::string message = status.text.empty() ? "failed" : OneLine(status.text);
   if (end && end->protocol_failure()) {
     message += end->status != 0 ? ": " + DescribeRefusal(end->status)
@@ -153,11 +154,8 @@ std::string DescribeRefusal(uint32_t status) {
 int ExitCodeFor(const TransferOutcome& outcome, std::string_view command, std::ostream& err) {
   switch (outcome.end) {
     case WatchEnd::kDone:
-    case WatchEnd::kNoContent:
-      return kExitOk;
-    case WatchEnd::kCancelled:
-      err << "qsft " << command << ": cancelled\n";
-      return kExitCancelled;
+    case WatchEnd::kNoContent: return kExitOk;
+    case WatchEnd::kCancelled: err << "qsft " << command << ": cancelled\n"; return kExitCancelled;
     case WatchEnd::kFailed:
       err << "qsft " << command << ": " << outcome.message << '\n';
       return kExitFailed;

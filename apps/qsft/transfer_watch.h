@@ -33,8 +33,8 @@ enum class WatchEnd { kDone, kNoContent, kFailed, kCancelled };
 
 struct TransferOutcome {
   WatchEnd end = WatchEnd::kFailed;
-  TransferStatus last;   // the last status read
-  std::string message;   // for kFailed: why, in one line
+  TransferStatus last;  // the last status read
+  std::string message;  // for kFailed: why, in one line
 };
 
 struct WatchOptions {

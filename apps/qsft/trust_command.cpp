@@ -48,7 +48,8 @@ int TrustMain(std::span<char*> args) {
     }
     return 1;
   }
-  const bool help = args.size() == 2 && (std::strcmp(args[1], "--help") == 0 || std::strcmp(args[1], "-h") == 0);
+  const bool help =
+      args.size() == 2 && (std::strcmp(args[1], "--help") == 0 || std::strcmp(args[1], "-h") == 0);
   std::fputs(kTrustHelp, help ? stdout : stderr);
   return help ? 0 : 2;
 }

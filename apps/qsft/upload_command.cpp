@@ -123,14 +123,15 @@ int UploadMain(std::span<char*> args) {
   }
 
   InterruptCatcher interrupts;
-  const InvokeResult started = control.Call(
-      u"StartFileUpload", {Variant::String(FromUtf8(url)), Variant::Bool(first),
-                           Variant::String(FromUtf8(file.string())),
-                           Variant::String(FromUtf8(std::to_string(chunk_size)))});
-  ProgressDisplay display(std::cout, ProgressStyleFor(quiet), file.filename().string(), total,
-                          [] { return std::chrono::steady_clock::now(); }, TerminalWidth());
-  const TransferOutcome outcome =
-      WatchTransfer(control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
+  const InvokeResult started =
+      control.Call(u"StartFileUpload", {Variant::String(FromUtf8(url)), Variant::Bool(first),
+                                        Variant::String(FromUtf8(file.string())),
+                                        Variant::String(FromUtf8(std::to_string(chunk_size)))});
+  ProgressDisplay display(
+      std::cout, ProgressStyleFor(quiet), file.filename().string(), total,
+      [] { return std::chrono::steady_clock::now(); }, TerminalWidth());
+  const TransferOutcome outcome = WatchTransfer(
+      control, started, display, WatchOptions{.cancel = &interrupts.flag(), .notices = &std::cerr});
   const int code = ExitCodeFor(outcome, "upload", std::cerr);
   // The server's answer to the last chunk is what the command produced, quiet or not.
   if (code == kExitOk) std::cout << "server answered: " << ToUtf8(outcome.last.text) << '\n';

@@ -36,8 +36,8 @@ std::optional<Variant> JsonToVariant(const json::Value& value, std::u16string* w
     case json::Value::Kind::kBool: return Variant::Bool(value.as_bool());
     case json::Value::Kind::kString: return Variant::String(value.as_string());
     case json::Value::Kind::kNumber: {
-      auto n = value.AsInteger(std::numeric_limits<int32_t>::min(),
-                               std::numeric_limits<int32_t>::max());
+      auto n =
+          value.AsInteger(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
       if (n) return Variant::Int(static_cast<int32_t>(*n));
       // A whole number beyond 32 bits is a script number the variant holds as its decimal
       // text, as script hosts hand it on: an unsigned parameter takes up to 4294967295 and
@@ -58,9 +58,7 @@ std::optional<Variant> JsonToVariant(const json::Value& value, std::u16string* w
       }
       return Variant::Array(std::move(items));
     }
-    case json::Value::Kind::kObject:
-      *why = u"an object has no variant form";
-      return std::nullopt;
+    case json::Value::Kind::kObject: *why = u"an object has no variant form"; return std::nullopt;
   }
   return std::nullopt;
 }

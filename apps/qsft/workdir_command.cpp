@@ -37,7 +37,8 @@ constexpr const char kWorkdirHelp[] =
 
 // Below the built-in safe location, one directory per user: a default the control creates and
 // takes without asking.
-constexpr const char kDefaultTemplate[] = "%LocalAppData%/Quillstone/WebWorkDir/%Datasource%/%User%";
+constexpr const char kDefaultTemplate[] =
+    "%LocalAppData%/Quillstone/WebWorkDir/%Datasource%/%User%";
 
 int Usage(const std::string& error) {
   std::cerr << "qsft workdir: " << error << "\n\n" << kWorkdirHelp;
@@ -62,9 +63,9 @@ int WorkdirMain(std::span<char*> args) {
       return kExitOk;
     }
     bool taken = false;
-    for (auto [name, target] : {std::pair{"--datasource", &datasource}, std::pair{"--user", &user},
-                                std::pair{"--page", &page},
-                                std::pair{"--template", &template_text}}) {
+    for (auto [name, target] :
+         {std::pair{"--datasource", &datasource}, std::pair{"--user", &user},
+          std::pair{"--page", &page}, std::pair{"--template", &template_text}}) {
       if (auto value = TakeOptionValue(args, i, name, error)) {
         *target = *value;
         taken = true;

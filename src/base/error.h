@@ -28,8 +28,8 @@ struct Error {
 template <typename T>
 class [[nodiscard]] ErrorOr {
  public:
-  ErrorOr(T value) : v_(std::move(value)) {}  // NOLINT: implicit on purpose
-  ErrorOr(Error error) : v_(error) {}          // NOLINT
+  ErrorOr(T value) : v_(std::move(value)) {}          // NOLINT: implicit on purpose
+  ErrorOr(Error error) : v_(error) {}                 // NOLINT
   ErrorOr(ErrorCode code) : v_(Error::From(code)) {}  // NOLINT
 
   bool ok() const { return v_.index() == 0; }
@@ -51,7 +51,7 @@ template <>
 class [[nodiscard]] ErrorOr<void> {
  public:
   ErrorOr() = default;
-  ErrorOr(Error error) : error_(error) {}  // NOLINT
+  ErrorOr(Error error) : error_(error) {}                 // NOLINT
   ErrorOr(ErrorCode code) : error_(Error::From(code)) {}  // NOLINT
 
   bool ok() const { return !error_.has_value(); }
@@ -66,16 +66,16 @@ class [[nodiscard]] ErrorOr<void> {
 // Evaluates an ErrorOr expression; on failure returns its error from the enclosing function,
 // otherwise yields the value. GNU statement expression, as supported by GCC and Clang;
 // __extension__ keeps -Wpedantic quiet about it.
-#define QS_TRY(expr)                                   \
-  __extension__ ({                                     \
-    auto qs_try_result_ = (expr);                      \
+#define QS_TRY(expr)                                         \
+  __extension__({                                            \
+    auto qs_try_result_ = (expr);                            \
     if (!qs_try_result_.ok()) return qs_try_result_.error(); \
-    std::move(qs_try_result_).value();                 \
+    std::move(qs_try_result_).value();                       \
   })
 
-#define QS_TRY_VOID(expr)                              \
-  do {                                                 \
-    auto qs_try_result_ = (expr);                      \
+#define QS_TRY_VOID(expr)                                    \
+  do {                                                       \
+    auto qs_try_result_ = (expr);                            \
     if (!qs_try_result_.ok()) return qs_try_result_.error(); \
   } while (0)
 

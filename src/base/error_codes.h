@@ -96,7 +96,9 @@ constexpr uint32_t kOverflow = 0x8002000A;  // an argument outside its type's ra
 constexpr uint32_t kNoInterface = 0x80004002;
 constexpr uint32_t kNotImpl = 0x80004001;
 // The platform code `code` as a component-model result (the usual FACILITY_WIN32 wrapping).
-constexpr uint32_t FromWin32(uint32_t code) { return code == 0 ? 0 : (code & 0xFFFF) | 0x80070000u; }
+constexpr uint32_t FromWin32(uint32_t code) {
+  return code == 0 ? 0 : (code & 0xFFFF) | 0x80070000u;
+}
 }  // namespace hresult
 
 }  // namespace qs

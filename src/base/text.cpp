@@ -99,9 +99,7 @@ std::u16string FromUtf8(std::string_view text) {
   return out;
 }
 
-std::u16string FromAscii(std::string_view text) {
-  return std::u16string(text.begin(), text.end());
-}
+std::u16string FromAscii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
 
 char16_t ToUpper(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
@@ -116,7 +114,7 @@ char16_t ToUpper(char16_t c) {
     return (c % 2 == 1) ? static_cast<char16_t>(c - 1) : c;
   }
   if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 32);  // Greek
-  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 32);              // Cyrillic
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 32);                // Cyrillic
   if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
   return c;
 }

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "config/reg_values.h"
 #include "base/text.h"
+#include "config/reg_values.h"
 
 namespace qs {
 
@@ -214,9 +214,11 @@ class Parser {
     if (remove && path->empty()) return Fail("the hive itself cannot be deleted");
     key_ = *path;
     key_deleted_ = remove;
-    result_.ops.push_back({remove ? platform::SettingsOp::Kind::kDeleteKey
-                                  : platform::SettingsOp::Kind::kCreateKey,
-                           *path, {}, {}});
+    result_.ops.push_back(
+        {remove ? platform::SettingsOp::Kind::kDeleteKey : platform::SettingsOp::Kind::kCreateKey,
+         *path,
+         {},
+         {}});
   }
 
   // A quoted string starting at s[pos] == '"'; only \\ and \" are escapes. Leaves pos after the
@@ -284,7 +286,7 @@ class Parser {
     } else if (StartsWithIgnoreCase(rest, u"hex(")) {
       const size_t close = rest.find(u"):");
       auto type = close == std::u16string_view::npos ? std::nullopt
-                                                      : ParseHexNumber(rest.substr(4, close - 4), 8);
+                                                     : ParseHexNumber(rest.substr(4, close - 4), 8);
       if (!type) return Fail("expected hex(TYPE): with TYPE in hexadecimal");
       op.value.type = *type;
       if (!ParseHexList(rest.substr(close + 2), op.value.data)) return;

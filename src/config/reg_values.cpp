@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "config/store_layout.h"
 #include "base/text.h"
+#include "config/store_layout.h"
 
 namespace qs {
 
@@ -89,13 +89,15 @@ ErrorOr<bool> MultiSzContains(const platform::SettingsKey& key, std::u16string_v
 ErrorOr<void> MultiSzAppend(platform::SettingsKey& key, std::u16string_view name,
                             std::u16string_view text) {
   if (name.empty() || text.empty()) return ErrorCode::kInvalidParameter;
-  return key.Update(name, [text](const std::optional<platform::RegValue>& current)
-                              -> ErrorOr<platform::RegValue> {
-    std::vector<std::u16string> entries;
-    if (current && current->type == platform::kRegMultiSz) entries = ParseMultiSz(current->data);
-    entries.emplace_back(text);
-    return platform::RegValue{platform::kRegMultiSz, MultiSzData(entries)};
-  });
+  return key.Update(
+      name,
+      [text](const std::optional<platform::RegValue>& current) -> ErrorOr<platform::RegValue> {
+        std::vector<std::u16string> entries;
+        if (current && current->type == platform::kRegMultiSz)
+          entries = ParseMultiSz(current->data);
+        entries.emplace_back(text);
+        return platform::RegValue{platform::kRegMultiSz, MultiSzData(entries)};
+      });
 }
 
 std::vector<std::u16string> ReadNumberedList(std::u16string_view key_path) {
@@ -122,8 +124,7 @@ std::vector<std::u16string> ReadNumberedList(std::u16string_view key_path) {
   return entries;
 }
 
-std::optional<uint32_t> ReadDwordValue(const platform::SettingsKey& key,
-                                       std::u16string_view name) {
+std::optional<uint32_t> ReadDwordValue(const platform::SettingsKey& key, std::u16string_view name) {
   auto value = key.Query(name);
   if (!value.ok() || value->data.size() > 4) return std::nullopt;
   uint32_t number = 0;

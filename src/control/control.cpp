@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "base/error_codes.h"
 #include "control/identity.h"
 #include "control/process_state.h"
-#include "base/error_codes.h"
 #include "transfer/session.h"
 #include "workdir/work_dir.h"
 

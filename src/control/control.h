@@ -18,11 +18,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
+#include "base/variant.h"
 #include "control/client_site.h"
 #include "control/property_bag.h"
 #include "control/script_value.h"
-#include "base/error.h"
-#include "base/variant.h"
 #include "resources/downloadable_resources.h"
 #include "transfer/internet_handle.h"
 #include "transfer/ref_ptr.h"
@@ -67,7 +67,8 @@ class CQSFileTransferCtrl final : private SafetyOwner {
 
   void LoadProperties(PropertyBag& bag);  // supplied values by name, defaults for the rest
   void ResetProperties();                 // every property takes its default
-  void SaveProperties(PropertyBag& bag);  // version stamp, the base's own properties, then the four, in order
+  void SaveProperties(
+      PropertyBag& bag);  // version stamp, the base's own properties, then the four, in order
 
   void Draw(Canvas& canvas, const Rect& bounds);
 
@@ -97,8 +98,8 @@ class CQSFileTransferCtrl final : private SafetyOwner {
   uint32_t safety_options() const { return safety_options_; }
 
  private:
-  friend class MethodTable;         // routes script calls to the handlers below
-  friend class ControlTestAccess;   // tests: the transfer slot
+  friend class MethodTable;        // routes script calls to the handlers below
+  friend class ControlTestAccess;  // tests: the transfer slot
 
   // The one routine behind load, reset and save (property_exchange.cpp); `bag` is null for reset.
   void ExchangeProperties(PropertyExchange direction, PropertyBag* bag);
@@ -184,14 +185,14 @@ class CQSFileTransferCtrl final : private SafetyOwner {
   std::u16string url_;
   std::u16string user_work_dir_;
   std::u16string datasource_name_;
-  std::u16string user_;  // always sanitized: no "/" or "\"
+  std::u16string user_;                       // always sanitized: no "/" or "\"
   RefPtr<TransferredFile> current_transfer_;  // the transfer the page polls and cancels
   // Earlier transfers of this control whose workers may still run; cancelled at its end.
   std::vector<RefPtr<TransferredFile>> replaced_transfers_;
-  InternetHandle session_;                    // opened on first need, closed at destruction
-  uint32_t safety_options_ = 0;               // object-safety options in force
+  InternetHandle session_;       // opened on first need, closed at destruction
+  uint32_t safety_options_ = 0;  // object-safety options in force
   XObjSafe object_safety_{*this};
-  std::u16string published_scope_id_;         // where this control published its scope
+  std::u16string published_scope_id_;  // where this control published its scope
   // The working directory as last resolved and the operation scope the pickers fill: asked
   // before any local path is touched.
   AccessGuard access_guard_;

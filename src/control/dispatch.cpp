@@ -3,11 +3,11 @@
 // Order of work: find the entry, check the number of arguments, convert each argument to its
 // declared type, and only then run the handler. A refusal at any step runs no handler. A
 // failure raised inside the handler ends the call with its code; nothing is thrown out of here.
+#include "base/error_codes.h"
+#include "base/text.h"
 #include "control/control.h"
 #include "control/method_table.h"
 #include "control/script_error.h"
-#include "base/error_codes.h"
-#include "base/text.h"
 
 namespace qs {
 
@@ -15,22 +15,14 @@ namespace {
 
 std::u16string Describe(uint32_t code) {
   switch (code) {
-    case hresult::kUnknownName:
-      return u"Unknown name.";
-    case hresult::kMemberNotFound:
-      return u"Member not found.";
-    case hresult::kBadParamCount:
-      return u"Invalid number of parameters.";
-    case hresult::kTypeMismatch:
-      return u"Type mismatch.";
-    case hresult::kOverflow:
-      return u"Out of present range.";
-    case hresult::kOutOfMemory:
-      return u"Out of memory.";
-    case hresult::kInvalidArg:
-      return u"The parameter is incorrect.";
-    default:
-      return u"Unspecified error.";
+    case hresult::kUnknownName: return u"Unknown name.";
+    case hresult::kMemberNotFound: return u"Member not found.";
+    case hresult::kBadParamCount: return u"Invalid number of parameters.";
+    case hresult::kTypeMismatch: return u"Type mismatch.";
+    case hresult::kOverflow: return u"Out of present range.";
+    case hresult::kOutOfMemory: return u"Out of memory.";
+    case hresult::kInvalidArg: return u"The parameter is incorrect.";
+    default: return u"Unspecified error.";
   }
 }
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "control/control.h"
 #include "base/error_codes.h"
+#include "control/control.h"
 #include "transfer/download_start.h"
 #include "transfer/error_text.h"
 #include "workdir/operation_scope.h"
@@ -19,13 +19,12 @@ Variant CQSFileTransferCtrl::StartFileDownload(const ScriptString& url,
       return MakeErrorResult(ToUint(ErrorCode::kInvalidParameter));
     }
     DownloadStarter starter{
-        .page_url =
-            [this](std::u16string& page_url) -> uint32_t {
-              auto page = GetPageUrlAndZone();
-              if (!page.ok()) return page.code();
-              page_url = std::move(page->url);
-              return 0;
-            },
+        .page_url = [this](std::u16string& page_url) -> uint32_t {
+          auto page = GetPageUrlAndZone();
+          if (!page.ok()) return page.code();
+          page_url = std::move(page->url);
+          return 0;
+        },
         // The file operations then act on the path as qualified for the decision.
         .check_access = [this](std::u16string_view path) -> std::optional<std::u16string> {
           std::u16string qualified;

@@ -31,9 +31,7 @@ UploadAccess MakeUploadAccess(CQSFileTransferCtrl& control) {
     return control.access_guard().CheckAccess(path, access_mask::kUpload, qualified);
   };
   access.grant = [&control](std::u16string_view path) { control.access_guard().GrantFile(path); };
-  access.revoke = [&control](std::u16string_view path) {
-    control.access_guard().RevokeFile(path);
-  };
+  access.revoke = [&control](std::u16string_view path) { control.access_guard().RevokeFile(path); };
   access.ask_consent = [&control](std::u16string_view path) {
     platform::Dialogs* dialogs = control.site() ? control.site()->GetDialogs() : nullptr;
     if (dialogs == nullptr) return false;
@@ -53,7 +51,8 @@ Variant CQSFileTransferCtrl::GetFileSizes(const Variant& files) {
   try {
     return qs::GetFileSizes(MakeUploadAccess(*this), files,
                             [](const Variant& element) -> std::optional<std::u16string> {
-                              ArgumentConversion text = ConvertArgument(element, ValueType::kString);
+                              ArgumentConversion text =
+                                  ConvertArgument(element, ValueType::kString);
                               if (!text.ok()) return std::nullopt;
                               return std::get<ScriptString>(text.value).str();
                             });
@@ -68,13 +67,12 @@ Variant CQSFileTransferCtrl::StartFileUpload(const ScriptString& url, bool first
     // The upload may outlive the control: its prompt holds the site, never the control.
     std::shared_ptr<ClientSite> site = site_;
     UploadStarter starter{
-        .page_url =
-            [this](std::u16string& page_url) -> uint32_t {
-              auto page = GetPageUrlAndZone();
-              if (!page.ok()) return page.code();
-              page_url = std::move(page->url);
-              return 0;
-            },
+        .page_url = [this](std::u16string& page_url) -> uint32_t {
+          auto page = GetPageUrlAndZone();
+          if (!page.ok()) return page.code();
+          page_url = std::move(page->url);
+          return 0;
+        },
         .access = MakeUploadAccess(*this),
         .session = session_,
         .current = current_transfer_,

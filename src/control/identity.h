@@ -13,7 +13,8 @@ namespace qs {
 inline constexpr Guid kControlClassId = MakeGuid(u"{4E7A1C52-0B3D-4F19-A6E8-2C9D71B05F34}");
 inline constexpr std::u16string_view kControlProgId = u"QSFILETRANSFER.QSWebFileTransferCtrl.2.2";
 inline constexpr Guid kPropPageClassId = MakeGuid(u"{A1C94F07-5D2E-4B8A-9F31-E06B2D8C47A9}");
-inline constexpr std::u16string_view kPropPageProgId = u"QSFILETRANSFER.QSWebFileTransferPropPage.2";
+inline constexpr std::u16string_view kPropPageProgId =
+    u"QSFILETRANSFER.QSWebFileTransferPropPage.2";
 
 inline constexpr Guid kTypeLibId = MakeGuid(u"{6B3F0D28-91E4-4C7D-B25A-F8174C0E93D6}");
 inline constexpr std::u16string_view kTypeLibName = u"QSFileTransferLib";

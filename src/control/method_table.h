@@ -11,8 +11,8 @@
 #include <span>
 #include <string_view>
 
-#include "control/script_value.h"
 #include "base/variant.h"
+#include "control/script_value.h"
 
 namespace qs {
 
@@ -30,8 +30,8 @@ struct MethodEntry {
   std::u16string_view name;
   std::u16string_view described_name;  // as listed in the interface description
   MemberKind kind;
-  std::span<const ParamInfo> params;   // empty for properties
-  ValueType result;                    // kString for properties
+  std::span<const ParamInfo> params;  // empty for properties
+  ValueType result;                   // kString for properties
   // A method's body, or a property's read. Arguments arrive converted to `params`.
   Variant (*call)(CQSFileTransferCtrl& control, const ScriptArgs& args);
   // A property's write, with the value converted to a string; null for methods.

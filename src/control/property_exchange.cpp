@@ -87,7 +87,9 @@ void CQSFileTransferCtrl::LoadProperties(PropertyBag& bag) {
   ExchangeProperties(PropertyExchange::kLoad, &bag);
 }
 
-void CQSFileTransferCtrl::ResetProperties() { ExchangeProperties(PropertyExchange::kReset, nullptr); }
+void CQSFileTransferCtrl::ResetProperties() {
+  ExchangeProperties(PropertyExchange::kReset, nullptr);
+}
 
 void CQSFileTransferCtrl::SaveProperties(PropertyBag& bag) {
   ExchangeProperties(PropertyExchange::kSave, &bag);

@@ -3,9 +3,9 @@
 #include <charconv>
 #include <optional>
 
-#include "control/script_error.h"
 #include "base/error_codes.h"
 #include "base/text.h"
+#include "control/script_error.h"
 
 namespace qs {
 
@@ -39,31 +39,23 @@ std::optional<int64_t> ParseInteger(std::u16string_view text) {
 
 ArgumentConversion ToString(const Variant& arg) {
   switch (arg.type()) {
-    case Variant::Type::kEmpty:
-      return Accept(ScriptString(u""));
-    case Variant::Type::kNullString:
-      return Accept(ScriptString::Null());
-    case Variant::Type::kString:
-      return Accept(ScriptString(arg.as_string()));
+    case Variant::Type::kEmpty: return Accept(ScriptString(u""));
+    case Variant::Type::kNullString: return Accept(ScriptString::Null());
+    case Variant::Type::kString: return Accept(ScriptString(arg.as_string()));
     case Variant::Type::kInt32:
       return Accept(ScriptString(FromAscii(std::to_string(arg.as_int()))));
-    case Variant::Type::kBool:
-      return Accept(ScriptString(arg.as_bool() ? u"-1" : u"0"));
+    case Variant::Type::kBool: return Accept(ScriptString(arg.as_bool() ? u"-1" : u"0"));
     case Variant::Type::kStringList:
-    case Variant::Type::kArray:
-      break;
+    case Variant::Type::kArray: break;
   }
   return Refuse(hresult::kTypeMismatch);
 }
 
 ArgumentConversion ToBool(const Variant& arg) {
   switch (arg.type()) {
-    case Variant::Type::kEmpty:
-      return Accept(false);
-    case Variant::Type::kBool:
-      return Accept(arg.as_bool());
-    case Variant::Type::kInt32:
-      return Accept(arg.as_int() != 0);
+    case Variant::Type::kEmpty: return Accept(false);
+    case Variant::Type::kBool: return Accept(arg.as_bool());
+    case Variant::Type::kInt32: return Accept(arg.as_int() != 0);
     case Variant::Type::kString: {
       const std::u16string whole = arg.as_string();  // the view below must not outlive it
       std::u16string_view text = TrimBlanks(whole);
@@ -74,18 +66,15 @@ ArgumentConversion ToBool(const Variant& arg) {
     }
     case Variant::Type::kNullString:
     case Variant::Type::kStringList:
-    case Variant::Type::kArray:
-      break;
+    case Variant::Type::kArray: break;
   }
   return Refuse(hresult::kTypeMismatch);
 }
 
 ArgumentConversion ToUInt32(const Variant& arg) {
   switch (arg.type()) {
-    case Variant::Type::kEmpty:
-      return Accept(uint32_t{0});
-    case Variant::Type::kBool:
-      return Accept(arg.as_bool() ? uint32_t{0xFFFFFFFF} : uint32_t{0});
+    case Variant::Type::kEmpty: return Accept(uint32_t{0});
+    case Variant::Type::kBool: return Accept(arg.as_bool() ? uint32_t{0xFFFFFFFF} : uint32_t{0});
     case Variant::Type::kInt32:
       if (arg.as_int() < 0) return Refuse(hresult::kOverflow);
       return Accept(static_cast<uint32_t>(arg.as_int()));
@@ -107,8 +96,7 @@ ArgumentConversion ToUInt32(const Variant& arg) {
     }
     case Variant::Type::kNullString:
     case Variant::Type::kStringList:
-    case Variant::Type::kArray:
-      break;
+    case Variant::Type::kArray: break;
   }
   return Refuse(hresult::kTypeMismatch);
 }
@@ -117,16 +105,11 @@ ArgumentConversion ToUInt32(const Variant& arg) {
 
 ArgumentConversion ConvertArgument(const Variant& arg, ValueType type) {
   switch (type) {
-    case ValueType::kString:
-      return ToString(arg);
-    case ValueType::kBool:
-      return ToBool(arg);
-    case ValueType::kUInt32:
-      return ToUInt32(arg);
-    case ValueType::kVariant:
-      return Accept(arg);
-    case ValueType::kNone:
-      break;
+    case ValueType::kString: return ToString(arg);
+    case ValueType::kBool: return ToBool(arg);
+    case ValueType::kUInt32: return ToUInt32(arg);
+    case ValueType::kVariant: return Accept(arg);
+    case ValueType::kNone: break;
   }
   return Refuse(hresult::kTypeMismatch);
 }

@@ -17,7 +17,7 @@ namespace qs {
 
 // Declared types of parameters and results.
 enum class ValueType : uint8_t {
-  kNone,     // results only: the method gives nothing
+  kNone,  // results only: the method gives nothing
   kString,
   kBool,
   kUInt32,
@@ -28,7 +28,7 @@ enum class ValueType : uint8_t {
 // some methods treat a null argument as invalid, and a handler with nothing to give returns it.
 class ScriptString {
  public:
-  ScriptString() = default;  // the null string
+  ScriptString() = default;                                                    // the null string
   ScriptString(std::u16string text) : text_(std::move(text)), null_(false) {}  // NOLINT
   ScriptString(const char16_t* text) : text_(text), null_(false) {}            // NOLINT
   static ScriptString Null() { return ScriptString(); }

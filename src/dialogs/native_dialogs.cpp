@@ -19,8 +19,7 @@ PickerStatus NotChosen(const platform::DialogResult<T>& result) {
 PickerStatus ShowFolderPicker(platform::Dialogs* dialogs, std::u16string_view title,
                               std::u16string& folder) {
   if (dialogs == nullptr) return PickerStatus::NotChosen(0);
-  auto result =
-      dialogs->PickFolder(platform::FolderPickerRequest(std::u16string(title), folder));
+  auto result = dialogs->PickFolder(platform::FolderPickerRequest(std::u16string(title), folder));
   if (!result.chosen()) return NotChosen(result);
   folder = std::move(result).value();
   return PickerStatus::Chosen();
@@ -30,8 +29,8 @@ PickerStatus ShowFilePicker(platform::Dialogs* dialogs, std::u16string_view titl
                             std::vector<std::u16string>& picked, std::u16string_view initial_dir,
                             platform::FileSelection selection) {
   if (dialogs == nullptr) return PickerStatus::NotChosen(0);
-  auto result = dialogs->PickFiles(platform::FilePickerRequest(
-      std::u16string(title), std::u16string(initial_dir), selection));
+  auto result = dialogs->PickFiles(
+      platform::FilePickerRequest(std::u16string(title), std::u16string(initial_dir), selection));
   if (!result.chosen()) return NotChosen(result);
   // A backend never answers a choice with no file; a single-file dialog gives one.
   auto files = std::move(result).value();

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dialogs.h"
 #include "base/variant.h"
+#include "platform/dialogs.h"
 #include "resources/text_ids.h"
 
 namespace qs {

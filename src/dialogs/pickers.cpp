@@ -42,11 +42,8 @@ void CollectFiles(std::u16string_view folder, std::vector<std::u16string>& list,
       case platform::EntryKind::kDirectory:
         if (recursively) CollectFiles(JoinPath(folder, entry.name), list, true);
         break;
-      case platform::EntryKind::kFile:
-        list.push_back(JoinPath(folder, entry.name));
-        break;
-      case platform::EntryKind::kOther:
-        break;
+      case platform::EntryKind::kFile: list.push_back(JoinPath(folder, entry.name)); break;
+      case platform::EntryKind::kOther: break;
     }
   }
 }

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "dialogs/native_dialogs.h"
 #include "base/variant.h"
+#include "dialogs/native_dialogs.h"
 #include "workdir/access_guard.h"
 
 namespace qs {

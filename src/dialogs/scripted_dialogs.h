@@ -46,9 +46,9 @@ struct App {
 };
 }  // namespace scripted
 
-using ScriptedAnswer = std::variant<scripted::Folder, scripted::Files, scripted::Cancel,
-                                    scripted::Failure, scripted::Button, scripted::Login,
-                                    scripted::App>;
+using ScriptedAnswer =
+    std::variant<scripted::Folder, scripted::Files, scripted::Cancel, scripted::Failure,
+                 scripted::Button, scripted::Login, scripted::App>;
 
 enum class DialogKind { kFolder, kFile, kFiles, kMessage, kCredentials, kApp };
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
 #include "platform/file_descriptor.h"
 #include "platform/gio_error.h"
-#include "base/text.h"
 #include "platform/last_error.h"
 
 namespace qs::platform {
@@ -27,16 +27,15 @@ constexpr size_t kSniffBytes = 4096;
 
 // Sniffed types (and their subtypes) that run code when opened.
 constexpr const char* kProgramTypes[] = {
-    "application/x-executable",
-    "application/x-sharedlib",
-    "application/x-shellscript",
-    "application/x-desktop",
-    "application/x-ms-dos-executable",
-    "application/x-msdownload",
+    "application/x-executable", "application/x-sharedlib",         "application/x-shellscript",
+    "application/x-desktop",    "application/x-ms-dos-executable", "application/x-msdownload",
 };
 
 // Starts of programs and scripts: ELF, "#!" interpreter lines, DOS and Windows programs.
-constexpr std::string_view kProgramMagics[] = {"\x7f" "ELF", "#!", "MZ"};
+constexpr std::string_view kProgramMagics[] = {
+    "\x7f"
+    "ELF",
+    "#!", "MZ"};
 
 struct GFree {
   void operator()(void* p) const { g_free(p); }

@@ -132,8 +132,7 @@ class Dialogs {
   virtual DialogResult<std::u16string> PickFolder(const FolderPickerRequest& request) = 0;
   // The chosen files (absolute paths), all of them and in the dialog's order; never empty
   // when chosen.
-  virtual DialogResult<std::vector<std::u16string>> PickFiles(
-      const FilePickerRequest& request) = 0;
+  virtual DialogResult<std::vector<std::u16string>> PickFiles(const FilePickerRequest& request) = 0;
   // Never fails: a box that cannot be shown answers as if closed (kNo / kCancel).
   virtual MessageAnswer ShowMessage(const MessageBoxRequest& request) = 0;
   virtual DialogResult<Credentials> AskCredentials(const CredentialsRequest& request) = 0;

@@ -19,10 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/dialogs.h"
 #include "platform/dialogs_gtk_screenshot.h"
 #include "platform/owner_thread.h"
-#include "base/text.h"
 
 namespace qs::platform {
 namespace {
@@ -186,9 +186,9 @@ GtkWidget* AddEntryRow(GtkGrid* grid, int row, const char* label, GtkWidget* ent
 }
 
 DialogResult<Credentials> RunCredentialsPrompt(const CredentialsRequest& request) {
-  WidgetPtr dialog(gtk_dialog_new_with_buttons("Authentication Required", nullptr,
-                                               GTK_DIALOG_MODAL, "_Cancel", GTK_RESPONSE_CANCEL,
-                                               "_OK", GTK_RESPONSE_OK, nullptr));
+  WidgetPtr dialog(gtk_dialog_new_with_buttons("Authentication Required", nullptr, GTK_DIALOG_MODAL,
+                                               "_Cancel", GTK_RESPONSE_CANCEL, "_OK",
+                                               GTK_RESPONSE_OK, nullptr));
   gtk_dialog_set_default_response(GTK_DIALOG(dialog.get()), GTK_RESPONSE_OK);
   gtk_window_set_position(GTK_WINDOW(dialog.get()), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(dialog.get()), TRUE);
@@ -198,7 +198,8 @@ DialogResult<Credentials> RunCredentialsPrompt(const CredentialsRequest& request
   gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
   gtk_container_set_border_width(GTK_CONTAINER(grid), 12);
 
-  std::string intro = "The server " + ToUtf8(request.server) + " asks for a user name and password.";
+  std::string intro =
+      "The server " + ToUtf8(request.server) + " asks for a user name and password.";
   if (!request.realm.empty()) intro += "\nRealm: " + ToUtf8(request.realm);
   GtkWidget* label = gtk_label_new(intro.c_str());  // plain text, not markup
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
@@ -227,8 +228,8 @@ DialogResult<std::u16string> RunAppChooser(const AppChooserRequest& request) {
   using Result = DialogResult<std::u16string>;
   WidgetPtr dialog;
   if (!request.content_type.empty()) {
-    dialog.reset(gtk_app_chooser_dialog_new_for_content_type(
-        nullptr, GTK_DIALOG_MODAL, ToUtf8(request.content_type).c_str()));
+    dialog.reset(gtk_app_chooser_dialog_new_for_content_type(nullptr, GTK_DIALOG_MODAL,
+                                                             ToUtf8(request.content_type).c_str()));
   } else {
     GObjectPtr<GFile> file(g_file_new_for_path(ToUtf8(request.file).c_str()));
     dialog.reset(gtk_app_chooser_dialog_new(nullptr, GTK_DIALOG_MODAL, file.get()));
@@ -294,8 +295,8 @@ gboolean TakeScreenshot(gpointer data) {
       static_cast<std::shared_ptr<ScreenshotRequest>*>(data));
   ScreenshotRequest& request = **owner;
   GdkWindow* root = gdk_get_default_root_window();
-  GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_get_from_window(
-      root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root)));
+  GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                           gdk_window_get_height(root)));
   const bool saved =
       picture && gdk_pixbuf_save(picture.get(), request.path.c_str(), "png", nullptr, nullptr);
   request.done.set_value(saved);
@@ -311,7 +312,8 @@ bool SaveGtkScreenshot(const std::string& png_path) {
   request->path = png_path;
   auto saved = request->done.get_future();
   // Dispatched by the main loop of whichever dialog the GTK thread is running.
-  g_idle_add(TakeScreenshot, std::make_unique<std::shared_ptr<ScreenshotRequest>>(request).release());
+  g_idle_add(TakeScreenshot,
+             std::make_unique<std::shared_ptr<ScreenshotRequest>>(request).release());
   if (saved.wait_for(std::chrono::seconds(5)) != std::future_status::ready) return false;
   return saved.get();
 }

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <string>
 
+#include "base/text.h"
 #include "platform/file_descriptor.h"
 #include "platform/file_lock.h"
-#include "base/text.h"
 #include "platform/last_error.h"
 
 namespace qs::platform {

@@ -18,9 +18,7 @@ struct IdnFree {
   void operator()(char* p) const { idn2_free(p); }
 };
 
-bool IsLdhCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-}
+bool IsLdhCharacter(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }
 
 bool IsValidLabel(std::string_view label) {
   if (label.empty() || label.size() > kMaxLabelLength) return false;

@@ -27,10 +27,10 @@
 namespace qs::platform {
 
 struct HttpSessionOptions {
-  std::string agent;                      // User-Agent text
+  std::string agent;  // User-Agent text
   uint32_t connect_timeout_ms = 100000;
   uint32_t send_timeout_ms = 100000;
-  uint32_t receive_timeout_ms = 100000;   // no byte moved for this long: the request fails
+  uint32_t receive_timeout_ms = 100000;  // no byte moved for this long: the request fails
 };
 
 // A GET request whose response head has arrived (the redirects allowed already followed).
@@ -152,7 +152,8 @@ class HttpSession {
   virtual bool IsClosed() const = 0;
 
   // Test-only: shortens the time-outs of requests opened from now on.
-  virtual void SetTimeoutsForTesting(uint32_t connect_ms, uint32_t send_ms, uint32_t receive_ms) = 0;
+  virtual void SetTimeoutsForTesting(uint32_t connect_ms, uint32_t send_ms,
+                                     uint32_t receive_ms) = 0;
 
   // Number of sessions opened in this process so far (for tests that a control opens once).
   static uint64_t OpenCountForTesting();

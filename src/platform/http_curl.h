@@ -198,7 +198,6 @@ class Transfer {
            EasyPtr easy);
 
  private:
-
   ErrorOr<void> Configure(std::string_view url);
   // The proxy and the authentication schemes (http_curl_route.cpp).
   ErrorOr<void> ConfigureRoute(std::string_view url);
@@ -231,8 +230,8 @@ class Transfer {
   std::string origin_;
   MultiPtr multi_;
   EasyPtr easy_;
-  bool attached_ = false;   // easy_ is in multi_
-  bool registered_ = false; // multi_ is known to the core for wake-ups
+  bool attached_ = false;           // easy_ is in multi_
+  bool registered_ = false;         // multi_ is known to the core for wake-ups
   bool cancel_registered_ = false;  // cancel_ wakes multi_
 
   // The response head: the block being read and, once final, the one reported.

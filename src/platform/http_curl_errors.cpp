@@ -59,8 +59,7 @@ ErrorCode MapCurlOutcome(const CurlOutcome& o) {
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-    case CURLE_HTTP3:
-      return ErrorCode::kHttpInvalidServerResponse;
+    case CURLE_HTTP3: return ErrorCode::kHttpInvalidServerResponse;
 
     case CURLE_URL_MALFORMAT: return ErrorCode::kInternetInvalidUrl;
     case CURLE_TOO_MANY_REDIRECTS: return ErrorCode::kHttpRedirectFailed;
@@ -73,8 +72,7 @@ ErrorCode MapCurlOutcome(const CurlOutcome& o) {
 
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-      return ConnectionLost(o.os_errno);
+    case CURLE_SEND_ERROR: return ConnectionLost(o.os_errno);
     // A proxy that refuses the tunnel and a head past curl's total limit also end up here;
     // neither leaves an errno, and the head limit of our own is lower than curl's.
     case CURLE_RECV_ERROR:

@@ -14,18 +14,18 @@ namespace qs::platform {
 // Why a transfer was stopped from our side (curl then reports an abort or a write error).
 enum class HttpAbort {
   kNone,
-  kClosed,          // the session was closed, or the request was abandoned
-  kTimedOut,        // no byte moved for the receive (or send) time-out
-  kHeadTooLarge,    // the response head grew past the limit we accept
+  kClosed,        // the session was closed, or the request was abandoned
+  kTimedOut,      // no byte moved for the receive (or send) time-out
+  kHeadTooLarge,  // the response head grew past the limit we accept
 };
 
 struct CurlOutcome {
-  int curl_code = 0;              // CURLcode
-  int os_errno = 0;               // CURLINFO_OS_ERRNO
-  bool head_final = false;        // the final response head had arrived before the failure
-  bool after_redirect = false;    // the last head seen was a redirect that curl went on to follow
+  int curl_code = 0;            // CURLcode
+  int os_errno = 0;             // CURLINFO_OS_ERRNO
+  bool head_final = false;      // the final response head had arrived before the failure
+  bool after_redirect = false;  // the last head seen was a redirect that curl went on to follow
   HttpAbort abort = HttpAbort::kNone;
-  std::string_view error_text;    // curl's error buffer, only to tell certificate faults apart
+  std::string_view error_text;  // curl's error buffer, only to tell certificate faults apart
 };
 
 // The platform code of a transfer's outcome; kSuccess for CURLE_OK.

@@ -172,12 +172,12 @@ class PostChannel {
 
   uint64_t current_ = 0;  // id of the current request
   std::string url_;
-  bool sent_ = false;     // Send started the current request at least once
+  bool sent_ = false;  // Send started the current request at least once
 
   // The current attempt of the current request.
-  uint64_t length_ = 0;     // announced body length
-  uint64_t accepted_ = 0;   // body bytes the caller handed over in this attempt
-  uint64_t delivered_ = 0;  // body bytes curl took in this attempt
+  uint64_t length_ = 0;          // announced body length
+  uint64_t accepted_ = 0;        // body bytes the caller handed over in this attempt
+  uint64_t delivered_ = 0;       // body bytes curl took in this attempt
   bool read_paused_ = false;     // curl waits in the read callback for more body
   bool dropping_ = false;        // curl takes no more body: the caller's bytes are dropped
   bool resend_pending_ = false;  // curl rewound after taking bytes; it waits for the body anew
@@ -240,9 +240,8 @@ ErrorOr<void> PostChannel::StartTransfer() {
   }
 
   CURL* e = transfer_->easy();
-  bool ok =
-      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length_)) ==
-      CURLE_OK;
+  bool ok = curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length_)) ==
+            CURLE_OK;
   // Without credentials the user's ticket is offered (http_curl_route.cpp).
   SetServerAuth(e, login_.known());
   if (ok && login_.known()) {
@@ -256,8 +255,7 @@ ErrorOr<void> PostChannel::StartTransfer() {
     const unsigned long offered = proxy_offered_ & kWithPassword;
     ok = ok &&
          curl_easy_setopt(e, CURLOPT_PROXYAUTH,
-                          static_cast<long>(offered != 0 ? offered : kWithPassword)) ==
-             CURLE_OK &&
+                          static_cast<long>(offered != 0 ? offered : kWithPassword)) == CURLE_OK &&
          curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, proxy_login_.user.c_str()) == CURLE_OK &&
          curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, proxy_login_.password.c_str()) == CURLE_OK;
   } else {
@@ -315,9 +313,8 @@ void PostChannel::ResumeSending() {
 ErrorOr<void> PostChannel::Flush() {
   if (stage_begin_ == stage_end_) return {};
   ResumeSending();
-  transfer_->DriveUntil([this] {
-    return stage_begin_ == stage_end_ || resend_pending_ || transfer_->Status() != 0;
-  });
+  transfer_->DriveUntil(
+      [this] { return stage_begin_ == stage_end_ || resend_pending_ || transfer_->Status() != 0; });
   if (stage_begin_ == stage_end_ || resend_pending_) {
     stage_begin_ = stage_end_ = 0;
     return {};
@@ -454,9 +451,7 @@ class CurlPostRequest final : public HttpPostRequest {
   }
   ErrorOr<void> End() override { return channel_->End(id_); }
   uint32_t Status() const override { return channel_->Status(id_); }
-  ErrorOr<size_t> Read(std::span<std::byte> buffer) override {
-    return channel_->Read(id_, buffer);
-  }
+  ErrorOr<size_t> Read(std::span<std::byte> buffer) override { return channel_->Read(id_, buffer); }
 
  private:
   std::shared_ptr<PostChannel> channel_;
@@ -470,8 +465,7 @@ class CurlConnection final : public HttpConnection {
   ErrorOr<std::unique_ptr<HttpPostRequest>> OpenPost(std::string_view target) override {
     // Only a path keeps the request on this origin: anything else would be read as part of
     // the authority.
-    if (target.empty() || target.front() != '/' ||
-        target.find('\0') != std::string_view::npos) {
+    if (target.empty() || target.front() != '/' || target.find('\0') != std::string_view::npos) {
       return Fail(ErrorCode::kInternetInvalidUrl);
     }
     const uint64_t id = channel_->Open(target);
@@ -519,9 +513,8 @@ ErrorOr<std::unique_ptr<HttpConnection>> ConnectForBody(std::shared_ptr<SessionC
   }
   std::string server = std::string(host.text) + ":" + port.text;
   std::string origin = lower_scheme + "://" + server;
-  auto channel = std::make_shared<PostChannel>(std::move(core), std::move(origin),
-                                               std::move(server), std::move(login),
-                                               std::move(cancel));
+  auto channel = std::make_shared<PostChannel>(
+      std::move(core), std::move(origin), std::move(server), std::move(login), std::move(cancel));
   return std::unique_ptr<HttpConnection>(std::make_unique<CurlConnection>(std::move(channel)));
 }
 

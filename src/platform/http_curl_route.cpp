@@ -125,8 +125,7 @@ void SetProxyAuth(CURL* easy, const ProxyChoice& proxy, bool has_login) {
                      static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM));
     return;
   }
-  curl_easy_setopt(easy, CURLOPT_PROXYAUTH,
-                   static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_ONLY));
+  curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_NEGOTIATE | CURLAUTH_ONLY));
   curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, "");
   curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, "");
 }
@@ -139,9 +138,7 @@ ErrorOr<void> Transfer::ConfigureRoute(std::string_view url) {
   switch (proxy_.kind) {
     case ProxyChoice::Kind::kEnvironment:
       break;  // curl reads http_proxy, https_proxy and no_proxy itself
-    case ProxyChoice::Kind::kDirect:
-      ok = curl_easy_setopt(e, CURLOPT_PROXY, "") == CURLE_OK;
-      break;
+    case ProxyChoice::Kind::kDirect: ok = curl_easy_setopt(e, CURLOPT_PROXY, "") == CURLE_OK; break;
     case ProxyChoice::Kind::kProxy:
       ok = curl_easy_setopt(e, CURLOPT_PROXY, proxy_.url.c_str()) == CURLE_OK;
       if (ok && proxy_.has_credentials()) {
@@ -185,14 +182,14 @@ void Transfer::NoteRouteOutcome(int curl_code) {
     long offered = 0;
     curl_easy_getinfo(e, CURLINFO_PROXYAUTH_AVAIL, &offered);
     HttpTrace(HttpTraceLevel::kNotice,
-              "the proxy " + proxy_.url + " wants credentials (it offers " +
-                  SchemeNames(offered) + ")" +
+              "the proxy " + proxy_.url + " wants credentials (it offers " + SchemeNames(offered) +
+                  ")" +
                   (proxy_.has_credentials() ? "; those of the proxy setting were refused" : ""));
   } else if (head_final_ && status_ == kStatusUnauthorized) {
     long offered = 0;
     curl_easy_getinfo(e, CURLINFO_HTTPAUTH_AVAIL, &offered);
-    std::string line = "the server " + origin_ + " wants credentials (it offers " +
-                       SchemeNames(offered) + ")";
+    std::string line =
+        "the server " + origin_ + " wants credentials (it offers " + SchemeNames(offered) + ")";
     if ((static_cast<unsigned long>(offered) & CURLAUTH_NEGOTIATE) != 0) {
       line += "; single sign-on needs a Kerberos ticket (see klist)";
     }

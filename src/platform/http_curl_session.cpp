@@ -3,10 +3,10 @@
 
 #include <openssl/crypto.h>
 
+#include "base/text.h"
 #include "platform/http_curl.h"
 #include "platform/last_error.h"
 #include "platform/url_parts.h"
-#include "base/text.h"
 
 namespace qs::platform {
 namespace curl {
@@ -132,7 +132,11 @@ constexpr size_t kMaxRedirectUrlLength = 2083;
 // nothing when the answer is no redirect or its Location does not give a usable URL.
 std::optional<std::string> RedirectTarget(const Transfer& transfer, const std::string& from) {
   switch (transfer.Status()) {
-    case 301: case 302: case 303: case 307: case 308: break;
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308: break;
     default: return std::nullopt;
   }
   const std::optional<std::string> location = transfer.Header("Location");

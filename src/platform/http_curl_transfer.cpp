@@ -141,31 +141,30 @@ ErrorOr<std::unique_ptr<Transfer>> Transfer::Create(std::shared_ptr<SessionCore>
 ErrorOr<void> Transfer::Configure(std::string_view url) {
   CURL* e = easy_.get();
   std::string text(url);
-  bool ok =
-      curl_easy_setopt(e, CURLOPT_URL, text.c_str()) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_SHARE, core_->share()) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error_text_.data()) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) ==
-          CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-      // Redirects are followed by the session, one request per hop, each target judged first.
-      curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-      // An empty file name switches the cookie engine on; the cookies live in the share.
-      curl_easy_setopt(e, CURLOPT_COOKIEFILE, "") == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                       static_cast<long>(core_->connect_timeout_ms())) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_HEADERDATA, this) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::WriteThunk) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_WRITEDATA, this) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk) == CURLE_OK &&
-      curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
-      TrustEnvironmentCertificates(e);
+  bool ok = curl_easy_setopt(e, CURLOPT_URL, text.c_str()) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_SHARE, core_->share()) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error_text_.data()) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) ==
+                CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            // Redirects are followed by the session, one request per hop, each target judged first.
+            curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+            // An empty file name switches the cookie engine on; the cookies live in the share.
+            curl_easy_setopt(e, CURLOPT_COOKIEFILE, "") == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                             static_cast<long>(core_->connect_timeout_ms())) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferBytes) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::HeaderThunk) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_HEADERDATA, this) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::WriteThunk) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::ProgressThunk) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
+            TrustEnvironmentCertificates(e);
   // No overall time-out: a long download is not a stalled one.
   if (ok && !core_->agent().empty()) {
     ok = curl_easy_setopt(e, CURLOPT_USERAGENT, core_->agent().c_str()) == CURLE_OK;

@@ -39,11 +39,12 @@ class OwnerThread {
     after_each_job_ = std::move(after_each_job);
     std::promise<bool> ready;
     auto started = ready.get_future();
-    thread_ = std::thread([this, start_up = std::move(start_up), ready = std::move(ready)]() mutable {
-      const bool ok = start_up();
-      ready.set_value(ok);
-      if (ok) Loop();
-    });
+    thread_ =
+        std::thread([this, start_up = std::move(start_up), ready = std::move(ready)]() mutable {
+          const bool ok = start_up();
+          ready.set_value(ok);
+          if (ok) Loop();
+        });
     if (started.get()) return true;
     thread_.join();
     return false;

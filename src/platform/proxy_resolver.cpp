@@ -44,8 +44,10 @@ std::string ProxyChoice::Describe() const {
     case Kind::kProxy: break;
   }
   std::string text = url;
-  if (!user.empty()) text += " as user " + user;
-  else if (has_credentials()) text += " with a password";
+  if (!user.empty())
+    text += " as user " + user;
+  else if (has_credentials())
+    text += " with a password";
   return text;
 }
 
@@ -54,9 +56,8 @@ std::optional<ProxyChoice> ParseProxyAnswer(std::string_view answer) {
   const std::string text(answer);
   if (LowerAscii(text) == "direct://") return ProxyChoice::Direct();
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
-  if (!parsed ||
-      curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
-          CURLUE_OK) {
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(),
+                              CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
     return std::nullopt;
   }
   CurlText scheme, host, port, user, password;

@@ -8,9 +8,9 @@
 #include <climits>
 #include <string>
 
+#include "base/text.h"
 #include "platform/file_descriptor.h"
 #include "platform/file_lock.h"
-#include "base/text.h"
 #include "platform/last_error.h"
 
 namespace qs::platform {

@@ -66,22 +66,16 @@ Error FromSqlite(int rc) {
     case SQLITE_ERROR:  // "no such table" and the like: not a store of ours
       return Error::From(ErrorCode::kRegistryCorrupt);
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return Error::From(ErrorCode::kBusy);
+    case SQLITE_LOCKED: return Error::From(ErrorCode::kBusy);
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
     case SQLITE_READONLY:
-    case SQLITE_AUTH:
-      return Error::From(ErrorCode::kAccessDenied);
-    case SQLITE_FULL:
-      return Error::From(ErrorCode::kDiskFull);
-    case SQLITE_NOMEM:
-      return Error::From(ErrorCode::kOutOfMemory);
+    case SQLITE_AUTH: return Error::From(ErrorCode::kAccessDenied);
+    case SQLITE_FULL: return Error::From(ErrorCode::kDiskFull);
+    case SQLITE_NOMEM: return Error::From(ErrorCode::kOutOfMemory);
     case SQLITE_TOOBIG:
-    case SQLITE_RANGE:
-      return Error::From(ErrorCode::kInvalidParameter);
-    default:
-      return Error::From(ErrorCode::kRegistryIoFailed);
+    case SQLITE_RANGE: return Error::From(ErrorCode::kInvalidParameter);
+    default: return Error::From(ErrorCode::kRegistryIoFailed);
   }
 }
 
@@ -141,7 +135,8 @@ class Stmt {
   std::string Text(int col) const {
     const auto* p = sqlite3_column_text(s_.get(), col);
     const int n = sqlite3_column_bytes(s_.get(), col);
-    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n))
+             : std::string();
   }
   std::vector<uint8_t> Blob(int col) const {
     const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(s_.get(), col));
@@ -420,8 +415,8 @@ ErrorOr<bool> RemoveKey(sqlite3* db, const KeyPath& key) {
   auto v = QS_TRY(Stmt::Prepare(db, "DELETE FROM vals WHERE key = ?1 OR (key >= ?2 AND key < ?3)"));
   v.Bind(1, key.fold).Bind(2, low).Bind(3, high);
   QS_TRY_VOID(v.Run());
-  auto k = QS_TRY(
-      Stmt::Prepare(db, "DELETE FROM keys WHERE fold = ?1 OR (fold >= ?2 AND fold < ?3)"));
+  auto k =
+      QS_TRY(Stmt::Prepare(db, "DELETE FROM keys WHERE fold = ?1 OR (fold >= ?2 AND fold < ?3)"));
   k.Bind(1, key.fold).Bind(2, low).Bind(3, high);
   QS_TRY_VOID(k.Run());
   return existed;
@@ -430,8 +425,7 @@ ErrorOr<bool> RemoveKey(sqlite3* db, const KeyPath& key) {
 ErrorOr<void> ApplyOne(sqlite3* db, const SettingsOp& op) {
   const KeyPath key = QS_TRY(ParseKeyPath(op.key));
   switch (op.kind) {
-    case SettingsOp::Kind::kCreateKey:
-      return CreateKeyWithParents(db, key);
+    case SettingsOp::Kind::kCreateKey: return CreateKeyWithParents(db, key);
     case SettingsOp::Kind::kDeleteKey:
       if (key.IsHive()) return ErrorCode::kInvalidParameter;
       QS_TRY_VOID(RemoveKey(db, key));
@@ -492,8 +486,8 @@ ErrorOr<SettingsKey> SettingsKey::Create(std::u16string_view path) {
 ErrorOr<RegValue> SettingsKey::Query(std::u16string_view name) const {
   const KeyPath key = QS_TRY(Report(ParseKeyPath(path_)));
   const std::string name_fold = QS_TRY(Report(FoldValueName(name)));
-  return Report(ReadTransaction<RegValue>(
-      ErrorCode::kFileNotFound, [&](sqlite3* db) -> ErrorOr<RegValue> {
+  return Report(
+      ReadTransaction<RegValue>(ErrorCode::kFileNotFound, [&](sqlite3* db) -> ErrorOr<RegValue> {
         QS_TRY_VOID(RequireKey(db, key));
         auto value = QS_TRY(ReadValue(db, key, name_fold));
         if (!value) return ErrorCode::kFileNotFound;
@@ -565,8 +559,8 @@ ErrorOr<std::vector<NamedRegValue>> SettingsKey::Values() const {
   using List = std::vector<NamedRegValue>;
   return Report(ReadTransaction<List>(List{}, [&](sqlite3* db) -> ErrorOr<List> {
     QS_TRY_VOID(RequireKey(db, key));
-    auto s = QS_TRY(
-        Stmt::Prepare(db, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id"));
+    auto s =
+        QS_TRY(Stmt::Prepare(db, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id"));
     s.Bind(1, key.fold);
     List values;
     while (QS_TRY(s.Step())) {

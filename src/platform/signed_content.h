@@ -38,7 +38,7 @@ SignedContentCheck CheckSignedContent(std::string_view der);
 // The files a signer signs with, all PEM: the private key, its certificate, and optionally more
 // certificates (intermediates) to include so that checkers can build the chain.
 struct SigningFiles {
-  std::string key_file;    // UTF-8 paths
+  std::string key_file;  // UTF-8 paths
   std::string cert_file;
   std::string chain_file;  // may be empty
 };

@@ -31,8 +31,8 @@ using Key = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using Store = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
 using StoreCtx = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
 
-void FreeCertsAndStack(STACK_OF(X509)* certs) { sk_X509_pop_free(certs, X509_free); }
-void FreeStackOnly(STACK_OF(X509)* certs) { sk_X509_free(certs); }
+void FreeCertsAndStack(STACK_OF(X509) * certs) { sk_X509_pop_free(certs, X509_free); }
+void FreeStackOnly(STACK_OF(X509) * certs) { sk_X509_free(certs); }
 using CertStack = std::unique_ptr<STACK_OF(X509), Deleter<FreeCertsAndStack>>;
 using BorrowedCertStack = std::unique_ptr<STACK_OF(X509), Deleter<FreeStackOnly>>;
 
@@ -145,8 +145,8 @@ SignedContentCheck CheckSignedContent(std::string_view der) {
                            : 0;
   const std::string verify_error = verified == 1 ? std::string() : TakeOpenSslError();
   BorrowedCertStack signers(CMS_get0_signers(cms.get()));
-  X509* signer = signers && sk_X509_num(signers.get()) == 1 ? sk_X509_value(signers.get(), 0)
-                                                              : nullptr;
+  X509* signer =
+      signers && sk_X509_num(signers.get()) == 1 ? sk_X509_value(signers.get(), 0) : nullptr;
   if (signer == nullptr) {
     // Before a successful verification the signer may not be matched yet: look it up by hand.
     CertStack included(CMS_get1_certs(cms.get()));
@@ -222,9 +222,9 @@ std::string SignContent(std::string_view content, const SigningFiles& files, std
     }
   }
   Bio data = MemoryBio(content);
-  Cms cms(data ? CMS_sign(cert.get(), key.get(), chain.get(), data.get(),
-                          CMS_BINARY | CMS_NOSMIMECAP)
-               : nullptr);
+  Cms cms(
+      data ? CMS_sign(cert.get(), key.get(), chain.get(), data.get(), CMS_BINARY | CMS_NOSMIMECAP)
+           : nullptr);
   Bio out(BIO_new(BIO_s_mem()));
   if (!cms || !out || i2d_CMS_bio(out.get(), cms.get()) != 1) {
     problem = Because("signing failed", TakeOpenSslError());

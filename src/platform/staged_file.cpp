@@ -32,8 +32,8 @@ ErrorOr<ScopedFd> OpenLocked(const std::string& name) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     // No O_TRUNC: the file may be another writer's until our lock says otherwise. O_NONBLOCK
     // keeps a FIFO planted under the name from blocking the open.
-    ScopedFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                       0666));
+    ScopedFd fd(
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666));
     if (fd.get() < 0) return FailFromErrno(errno).At("open");
     struct stat opened {};
     if (::fstat(fd.get(), &opened) != 0) return FailFromErrno(errno).At("open");

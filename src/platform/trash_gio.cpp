@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "platform/gio_error.h"
 #include "base/text.h"
+#include "platform/gio_error.h"
 #include "platform/last_error.h"
 
 namespace qs::platform {

@@ -27,9 +27,9 @@ bool IsUuidText(const char* text) {
 // The fallback: sixteen random bytes marked as a version-4, variant-1 UUID.
 std::u16string RandomUuidText() {
   std::random_device device;
-  std::seed_seq seed{device(), device(),
-                     static_cast<unsigned>(
-                         std::chrono::steady_clock::now().time_since_epoch().count())};
+  std::seed_seq seed{
+      device(), device(),
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
   std::mt19937 generator(seed);
   std::array<uint8_t, 16> bytes{};
   for (auto& b : bytes) b = static_cast<uint8_t>(generator());

@@ -24,9 +24,9 @@
 namespace qs::platform {
 
 struct UrlParts {
-  std::u16string scheme;    // lower case
-  std::u16string host;      // empty for a URL without one (file:///x)
-  uint16_t port = 0;        // as written, else the scheme's default; 0 when neither is known
+  std::u16string scheme;  // lower case
+  std::u16string host;    // empty for a URL without one (file:///x)
+  uint16_t port = 0;      // as written, else the scheme's default; 0 when neither is known
   bool has_explicit_port = false;
   std::u16string user;      // percent-decoded; empty when absent
   std::u16string password;  // percent-decoded; empty when absent

@@ -13,8 +13,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/host_names.h"
 #include "base/text.h"
+#include "platform/host_names.h"
 #include "platform/last_error.h"
 
 namespace qs::platform {
@@ -34,14 +34,11 @@ struct CurlFree {
 
 ErrorCode CodeFor(CURLUcode rc) {
   switch (rc) {
-    case CURLUE_OUT_OF_MEMORY:
-      return ErrorCode::kNotEnoughMemory;
+    case CURLUE_OUT_OF_MEMORY: return ErrorCode::kNotEnoughMemory;
     case CURLUE_BAD_SCHEME:
     case CURLUE_UNSUPPORTED_SCHEME:
-    case CURLUE_NO_SCHEME:
-      return ErrorCode::kInternetUnrecognizedScheme;
-    default:
-      return ErrorCode::kInternetInvalidUrl;
+    case CURLUE_NO_SCHEME: return ErrorCode::kInternetUnrecognizedScheme;
+    default: return ErrorCode::kInternetInvalidUrl;
   }
 }
 
@@ -127,18 +124,15 @@ ErrorOr<std::optional<std::string>> GetPart(CURLU* u, CURLUPart part, unsigned i
   const CURLUcode rc = curl_url_get(u, part, &raw, flags);
   const std::unique_ptr<char, CurlFree> owned(raw);
   switch (rc) {
-    case CURLUE_OK:
-      return std::optional<std::string>(owned.get() != nullptr ? owned.get() : "");
+    case CURLUE_OK: return std::optional<std::string>(owned.get() != nullptr ? owned.get() : "");
     case CURLUE_NO_SCHEME:
     case CURLUE_NO_USER:
     case CURLUE_NO_PASSWORD:
     case CURLUE_NO_HOST:
     case CURLUE_NO_PORT:
     case CURLUE_NO_QUERY:
-    case CURLUE_NO_FRAGMENT:
-      return std::optional<std::string>();
-    default:
-      return Fail(CodeFor(rc));
+    case CURLUE_NO_FRAGMENT: return std::optional<std::string>();
+    default: return Fail(CodeFor(rc));
   }
 }
 

@@ -61,9 +61,8 @@ class ModuleDownload {
 };
 
 // Starts a download of `url` into `path` (which it writes beside and renames onto when complete).
-using ModuleDownloadStarter =
-    std::function<std::unique_ptr<ModuleDownload>(const std::u16string& url,
-                                                  const std::u16string& path)>;
+using ModuleDownloadStarter = std::function<std::unique_ptr<ModuleDownload>(
+    const std::u16string& url, const std::u16string& path)>;
 
 class DownloadableResources : public ResourceManager {
  public:
@@ -97,7 +96,8 @@ class DownloadableResources : public ResourceManager {
 
 // Where the pack for `language` from `url` is kept; nothing when the data folder is unknown or
 // the language or module name is not plain.
-std::optional<std::u16string> BuildModulePath(std::u16string_view language, std::u16string_view url);
+std::optional<std::u16string> BuildModulePath(std::u16string_view language,
+                                              std::u16string_view url);
 
 // The application title, the caption of every message box. Fixed to the module's own text: a
 // language pack does not change it.

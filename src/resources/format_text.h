@@ -21,10 +21,10 @@ class TextArg {
  public:
   TextArg(std::u16string_view text) : value_(text) {}  // NOLINT: implicit on purpose
   TextArg(const std::u16string& text) : value_(std::u16string_view(text)) {}  // NOLINT
-  TextArg(const char16_t* text) : value_(std::u16string_view(text)) {}  // NOLINT
-  TextArg(int64_t number) : value_(number) {}    // NOLINT
-  TextArg(int32_t number) : value_(int64_t{number}) {}   // NOLINT
-  TextArg(uint32_t number) : value_(int64_t{number}) {}  // NOLINT
+  TextArg(const char16_t* text) : value_(std::u16string_view(text)) {}        // NOLINT
+  TextArg(int64_t number) : value_(number) {}                                 // NOLINT
+  TextArg(int32_t number) : value_(int64_t{number}) {}                        // NOLINT
+  TextArg(uint32_t number) : value_(int64_t{number}) {}                       // NOLINT
 
   void AppendTo(std::u16string& out) const;
 

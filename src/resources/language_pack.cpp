@@ -21,7 +21,8 @@ class Reader {
     if (data_.size() - pos_ < static_cast<size_t>(bytes)) return false;
     value = 0;
     for (int i = 0; i < bytes; ++i) {
-      value |= uint64_t{static_cast<unsigned char>(data_[pos_ + static_cast<size_t>(i)])} << (8 * i);
+      value |= uint64_t{static_cast<unsigned char>(data_[pos_ + static_cast<size_t>(i)])}
+               << (8 * i);
     }
     pos_ += static_cast<size_t>(bytes);
     return true;

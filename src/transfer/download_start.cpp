@@ -67,10 +67,10 @@ Variant StartFileDownload(const DownloadStarter& starter, std::u16string_view ur
 
   if (!EnsureSession(starter.session)) return MakeErrorResult(kLastErrorCode);
   platform::RedirectCheck may_follow = DownloadRedirectCheck(absolute_url);
-  return StartTransfer(starter.current,
-                       MakeRef<DownloadedFile>(starter.session.handle(), std::move(absolute_url),
-                                               std::move(*allowed), starter.sleeper,
-                                               std::move(may_follow)));
+  return StartTransfer(
+      starter.current,
+      MakeRef<DownloadedFile>(starter.session.handle(), std::move(absolute_url),
+                              std::move(*allowed), starter.sleeper, std::move(may_follow)));
 }
 
 }  // namespace qs

@@ -23,11 +23,11 @@ class RefPtr {
   RefPtr(const RefPtr& other) : RefPtr(other.p_) {}
   RefPtr(RefPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   template <typename U>
-    requires std::is_convertible_v<U*, T*>
-  RefPtr(const RefPtr<U>& other) : RefPtr(other.get()) {}  // NOLINT: upcast
+  requires std::is_convertible_v<U*, T*> RefPtr(const RefPtr<U>& other)
+      : RefPtr(other.get()) {}  // NOLINT: upcast
   template <typename U>
-    requires std::is_convertible_v<U*, T*>
-  RefPtr(RefPtr<U>&& other) noexcept : p_(other.Detach()) {}  // NOLINT: upcast
+  requires std::is_convertible_v<U*, T*> RefPtr(RefPtr<U>&& other)
+  noexcept : p_(other.Detach()) {}  // NOLINT: upcast
   ~RefPtr() { reset(); }
 
   RefPtr& operator=(RefPtr other) noexcept {

@@ -158,9 +158,8 @@ void TransferredFile::Finish(const TransferEnd& end) {
 }
 
 Sleeper TransferredFile::CancellableSleeper() const {
-  return [signal = cancel_signal_](std::chrono::milliseconds pause) {
-    return signal->WaitFor(pause);
-  };
+  return
+      [signal = cancel_signal_](std::chrono::milliseconds pause) { return signal->WaitFor(pause); };
 }
 
 std::optional<TransferEnd> TransferredFile::end() const {

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "base/error.h"
-#include "platform/last_error.h"
 #include "base/text.h"
+#include "platform/last_error.h"
 #include "transfer/download_decisions.h"
 #include "transfer/error_text.h"
 

@@ -84,8 +84,8 @@ class HttpUploadRequest : public BasicInternetHandle<std::unique_ptr<platform::H
   bool AskAgain(InternetConnectionHandle& connection, std::u16string& uri, uint32_t asked_again,
                 std::u16string& failure_text);
   // Always false; see the class comment for the four outcomes of the authentication path.
-  bool HandleEndFailure(InternetConnectionHandle& connection, uint32_t status,
-                        bool& resend_chunk, std::u16string& failure_text, uint32_t last_error);
+  bool HandleEndFailure(InternetConnectionHandle& connection, uint32_t status, bool& resend_chunk,
+                        std::u16string& failure_text, uint32_t last_error);
   // The prompt's outcome as a platform code: 12032 to send again (the credentials are then in
   // force), 1223 when cancelled, or the prompt's own failure code.
   uint32_t AskCredentials(InternetConnectionHandle& connection);

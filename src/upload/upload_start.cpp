@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "base/error.h"
-#include "platform/last_error.h"
+#include "base/text.h"
 #include "platform/file_descriptor.h"
 #include "platform/final_path.h"
+#include "platform/last_error.h"
 #include "platform/read_file.h"
-#include "base/text.h"
 #include "transfer/error_text.h"
 #include "transfer/session.h"
 #include "transfer/transfer_slot.h"
@@ -62,8 +62,8 @@ Variant GetFileSizes(const UploadAccess& access, const Variant& files, const Ele
   } else if (files.type() != Variant::Type::kArray) {
     return Variant();
   }
-  const size_t count = files.type() == Variant::Type::kArray ? files.as_array().size()
-                                                             : paths.size();
+  const size_t count =
+      files.type() == Variant::Type::kArray ? files.as_array().size() : paths.size();
   std::vector<std::u16string> sizes;
   sizes.reserve(count);
   for (size_t i = 0; i < count; ++i) {

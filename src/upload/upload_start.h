@@ -42,9 +42,9 @@ struct UploadAccess {
 struct UploadStarter {
   PageUrlSource page_url;
   UploadAccess access;
-  InternetHandle& session;          // opened here on first need
+  InternetHandle& session;           // opened here on first need
   RefPtr<TransferredFile>& current;  // the control's transfer slot
-  CredentialsPrompt prompt;         // asked from the upload's worker
+  CredentialsPrompt prompt;          // asked from the upload's worker
 };
 
 // Checks the arguments (a null `url` or `file_name`, or a `chunk_size` of 0: 87), resolves `url`

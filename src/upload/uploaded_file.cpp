@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "base/error.h"
+#include "base/text.h"
+#include "platform/file_descriptor.h"
 #include "platform/last_error.h"
 #include "platform/read_file.h"
-#include "base/text.h"
 #include "platform/url_parts.h"
 #include "transfer/error_text.h"
-#include "platform/file_descriptor.h"
 #include "transfer/internet_handle.h"
 #include "upload/url_encode.h"
 
@@ -31,10 +31,9 @@ std::u16string Decimal(uint64_t n) { return FromAscii(std::to_string(n)); }
 
 }  // namespace
 
-UploadedFile::UploadedFile(std::shared_ptr<platform::HttpSession> session,
-                           std::u16string_view url, bool first_file, std::u16string local_path,
-                           uint32_t chunk_size, std::u16string source_path,
-                           CredentialsPrompt prompt, Sleeper sleeper)
+UploadedFile::UploadedFile(std::shared_ptr<platform::HttpSession> session, std::u16string_view url,
+                           bool first_file, std::u16string local_path, uint32_t chunk_size,
+                           std::u16string source_path, CredentialsPrompt prompt, Sleeper sleeper)
     : TransferredFile(std::move(session), WithParameterSeparator(url), std::move(local_path)),
       chunk_size_(chunk_size),
       first_file_(first_file),
@@ -60,8 +59,7 @@ bool UploadedFile::FailWithLastError(const char* operation) {
 
 bool UploadedFile::Upload() {
   // Opening.
-  auto opened =
-      platform::OpenForSharedReading(source_path_.empty() ? local_path() : source_path_);
+  auto opened = platform::OpenForSharedReading(source_path_.empty() ? local_path() : source_path_);
   if (!opened.ok()) return FailWithLastError("open");
   platform::ScopedFd source(*opened);
   auto size = platform::OpenFileSize(source.get());
@@ -107,8 +105,7 @@ bool UploadedFile::ReadBlock(int source, uint64_t file_size, uint64_t position,
   return FailWithLastError("read");
 }
 
-bool UploadedFile::SendBlocks(int source, uint64_t file_size,
-                              InternetConnectionHandle& connection,
+bool UploadedFile::SendBlocks(int source, uint64_t file_size, InternetConnectionHandle& connection,
                               const std::u16string& url_path, bool secure,
                               HttpUploadRequest& request) {
   std::array<std::byte, kUploadBlockSize> block;
@@ -151,10 +148,9 @@ bool UploadedFile::SendEmptyFile(InternetConnectionHandle& connection,
   return finished;
 }
 
-bool UploadedFile::WriteBlock(InternetConnectionHandle& connection,
-                              const std::u16string& url_path, bool secure, const std::byte* data,
-                              uint32_t start, uint32_t count, int64_t remaining,
-                              bool& resend_chunk, HttpUploadRequest& request) {
+bool UploadedFile::WriteBlock(InternetConnectionHandle& connection, const std::u16string& url_path,
+                              bool secure, const std::byte* data, uint32_t start, uint32_t count,
+                              int64_t remaining, bool& resend_chunk, HttpUploadRequest& request) {
   resend_chunk = false;
   // A block that spans several chunks is written piece by piece, one chunk at a time.
   for (;;) {
@@ -162,8 +158,7 @@ bool UploadedFile::WriteBlock(InternetConnectionHandle& connection,
       const uint64_t pending = count + static_cast<uint64_t>(remaining);
       const bool is_last = pending <= chunk_size_;
       const uint32_t length = is_last ? static_cast<uint32_t>(pending) : chunk_size_;
-      if (!OpenChunk(connection, url_path, secure, next_chunk_index_++, length, is_last,
-                     request)) {
+      if (!OpenChunk(connection, url_path, secure, next_chunk_index_++, length, is_last, request)) {
         return false;
       }
       chunk_bytes_ = 0;
@@ -184,9 +179,9 @@ bool UploadedFile::WriteBlock(InternetConnectionHandle& connection,
   }
 }
 
-bool UploadedFile::OpenChunk(InternetConnectionHandle& connection,
-                             const std::u16string& url_path, bool secure, uint32_t index,
-                             uint32_t length, bool is_last, HttpUploadRequest& request) {
+bool UploadedFile::OpenChunk(InternetConnectionHandle& connection, const std::u16string& url_path,
+                             bool secure, uint32_t index, uint32_t length, bool is_last,
+                             HttpUploadRequest& request) {
   std::u16string query = u"chunkIdx=" + Decimal(index) + u"&offset=" + Decimal(confirmed_offset_);
   if (first_file_ && index == 1) query += u"&start=true";
   if (is_last) query += u"&checkin=" + UrlEncode(local_path());
@@ -218,8 +213,7 @@ bool UploadedFile::FinishChunk(InternetConnectionHandle& connection, bool& resen
     }
     return FailWithLastError("answer");
   }
-  failure_ = TransferEnd::FailedWithText(std::move(failure_text),
-                                         Error{0, "answer"});
+  failure_ = TransferEnd::FailedWithText(std::move(failure_text), Error{0, "answer"});
   return false;
 }
 

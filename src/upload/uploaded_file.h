@@ -66,12 +66,11 @@ class UploadedFile : public TransferredFile {
                      bool secure, HttpUploadRequest& request);
   // Sends `count` bytes of `data` from `start`; `remaining` file bytes follow them. Opens the
   // chunk requests and finishes them as their last byte goes in.
-  bool WriteBlock(InternetConnectionHandle& connection, const std::u16string& url_path,
-                  bool secure, const std::byte* data, uint32_t start, uint32_t count,
-                  int64_t remaining, bool& resend_chunk, HttpUploadRequest& request);
-  bool OpenChunk(InternetConnectionHandle& connection, const std::u16string& url_path,
-                 bool secure, uint32_t index, uint32_t length, bool is_last,
-                 HttpUploadRequest& request);
+  bool WriteBlock(InternetConnectionHandle& connection, const std::u16string& url_path, bool secure,
+                  const std::byte* data, uint32_t start, uint32_t count, int64_t remaining,
+                  bool& resend_chunk, HttpUploadRequest& request);
+  bool OpenChunk(InternetConnectionHandle& connection, const std::u16string& url_path, bool secure,
+                 uint32_t index, uint32_t length, bool is_last, HttpUploadRequest& request);
   bool FinishChunk(InternetConnectionHandle& connection, bool& resend_chunk,
                    HttpUploadRequest& request);
   // Records the thread's last error as the failure of `operation`, and fails.

@@ -1,8 +1,8 @@
 #include "url/request_url.h"
 
 #include "base/error.h"
-#include "platform/last_error.h"
 #include "base/text.h"
+#include "platform/last_error.h"
 #include "platform/url_parts.h"
 
 namespace qs {

@@ -1,9 +1,9 @@
 #include "url/scheme_and_host.h"
 
 #include "base/error.h"
-#include "platform/last_error.h"
-#include "platform/host_names.h"
 #include "base/text.h"
+#include "platform/host_names.h"
+#include "platform/last_error.h"
 #include "platform/url_parts.h"
 
 namespace qs {

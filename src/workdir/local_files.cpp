@@ -3,11 +3,11 @@
 #include <array>
 #include <limits>
 
+#include "base/text.h"
 #include "platform/app_launch.h"
 #include "platform/dialogs.h"
 #include "platform/file_system.h"
 #include "platform/file_times.h"
-#include "base/text.h"
 #include "platform/trash.h"
 #include "resources/format_text.h"
 #include "workdir/path_qualify.h"

@@ -14,8 +14,8 @@ std::u16string MacroExpander::Expand(std::u16string_view text) const {
   while (open != std::u16string::npos) {
     const size_t close = result.find(u'%', open + 1);
     if (close == std::u16string::npos) break;
-    const auto found = macros_.find(ToLowerAscii(
-        std::u16string_view(result).substr(open + 1, close - open - 1)));
+    const auto found =
+        macros_.find(ToLowerAscii(std::u16string_view(result).substr(open + 1, close - open - 1)));
     if (found != macros_.end()) {
       result.replace(open, close - open + 1, found->second);
       open = result.find(u'%', open + found->second.size());

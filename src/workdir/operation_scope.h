@@ -21,16 +21,17 @@ enum class ScopeBit : uint8_t {
   kWorkDirDelete = 0x80,  // the working directory
 };
 
-inline constexpr ScopeBit kEveryScopeBit[] = {
-    ScopeBit::kWorkDir,    ScopeBit::kWorkDir2,    ScopeBit::kDownloadDir,   ScopeBit::kExportDir,
-    ScopeBit::kLocatedDir, ScopeBit::kPickedFile, ScopeBit::kPickedFolder, ScopeBit::kWorkDirDelete};
+inline constexpr ScopeBit kEveryScopeBit[] = {ScopeBit::kWorkDir,      ScopeBit::kWorkDir2,
+                                              ScopeBit::kDownloadDir,  ScopeBit::kExportDir,
+                                              ScopeBit::kLocatedDir,   ScopeBit::kPickedFile,
+                                              ScopeBit::kPickedFolder, ScopeBit::kWorkDirDelete};
 
 // A set of request bits. It is made only from named bits (`ScopeBit::kWorkDir |
 // ScopeBit::kExportDir`), never from a number, so a mask that names no known purpose cannot be
 // written.
 class AccessMask {
  public:
-  constexpr AccessMask() = default;  // no bit
+  constexpr AccessMask() = default;                                         // no bit
   constexpr AccessMask(ScopeBit bit) : bits_(static_cast<uint8_t>(bit)) {}  // NOLINT: one bit
 
   constexpr AccessMask operator|(AccessMask other) const { return AccessMask(bits_ | other.bits_); }
@@ -82,7 +83,8 @@ inline constexpr AccessMask kExist =  // FileExist, FolderExist
     kWorkDir | kDownloadDir | kExportDir | kLocatedDir;
 inline constexpr AccessMask kFileChanged = kWorkDir | kDownloadDir | kExportDir;
 inline constexpr AccessMask kUpdateFileTime = kWorkDir | kWorkDir2 | kDownloadDir | kExportDir;
-inline constexpr AccessMask kDelete = kWorkDir | kWorkDir2 | kExportDir | kLocatedDir | kWorkDirDelete;
+inline constexpr AccessMask kDelete =
+    kWorkDir | kWorkDir2 | kExportDir | kLocatedDir | kWorkDirDelete;
 inline constexpr AccessMask kDownload = kWorkDir | kDownloadDir | kExportDir;  // StartFileDownload
 inline constexpr AccessMask kUpload =  // StartFileUpload, GetFileSizes
     kWorkDir2 | kPickedFile | kPickedFolder | kLocatedDir;

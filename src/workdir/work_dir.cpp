@@ -97,15 +97,14 @@ bool PickWorkDir(const WorkDirContext& context, std::u16string& folder) {
   if (context.dialogs == nullptr) return false;
   const std::u16string start = folder.empty() ? std::u16string() : QualifyPath(folder);
   std::u16string title = context.picker_title ? context.picker_title() : std::u16string();
-  auto picked =
-      context.dialogs->PickFolder(platform::FolderPickerRequest(std::move(title), start));
+  auto picked = context.dialogs->PickFolder(platform::FolderPickerRequest(std::move(title), start));
   if (!picked.chosen()) return false;
   folder = std::move(picked).value();
   return true;
 }
 
-bool StoreWorkDir(std::u16string_view key_path, std::u16string_view host,
-                  std::u16string_view dir, bool site_listed) {
+bool StoreWorkDir(std::u16string_view key_path, std::u16string_view host, std::u16string_view dir,
+                  bool site_listed) {
   auto key = platform::SettingsKey::Create(key_path);
   if (!key.ok()) return false;
   if (!key->Set(kUserWorkDir, platform::kRegSz, SzData(dir)).ok()) return false;
@@ -162,8 +161,7 @@ std::u16string ResolveWorkDir(const WorkDirContext& context, std::u16string& use
   std::u16string candidate = std::move(stored.candidate);
   bool prompt_needed = true;
   if (mode != WorkDirMode::kChange) {
-    ProposeDefault(user_work_dir, context.datasource, context.user, mode, candidate,
-                   prompt_needed);
+    ProposeDefault(user_work_dir, context.datasource, context.user, mode, candidate, prompt_needed);
   }
   if (mode != WorkDirMode::kCheck && (mode == WorkDirMode::kChange || prompt_needed)) {
     if (!PickWorkDir(context, candidate)) return {};

@@ -152,8 +152,8 @@ class CliProgramTest : public ::testing::Test {
     program_ = QsftProgram();
     if (program_.empty()) GTEST_SKIP() << "QSFT_BIN_DIR is not set (CTest sets it)";
     ASSERT_TRUE(fs::exists(program_)) << program_;
-    server_ = std::make_unique<qs::devserver::Server>(
-        qs::devserver::Options{root_.path(), 0, nullptr});
+    server_ =
+        std::make_unique<qs::devserver::Server>(qs::devserver::Options{root_.path(), 0, nullptr});
     ASSERT_TRUE(server_->Start());
   }
   void TearDown() override {
@@ -321,15 +321,14 @@ TEST_F(CliProgramTest, UploadSendsChunksAndPrintsTheCheckInAnswer) {
 }
 
 TEST_F(CliProgramTest, UploadOfAMissingFileFailsWithThePlatformText) {
-  auto run = Start({"upload", (target_ / "nothing.bin").string(),
-                    server_->base_url() + "/upload"});
+  auto run = Start({"upload", (target_ / "nothing.bin").string(), server_->base_url() + "/upload"});
   EXPECT_EQ(run->Finish(), 1);
   EXPECT_EQ(run->err().rfind("qsft upload: ", 0), 0u) << run->err();
 }
 
 TEST_F(CliProgramTest, WorkdirCreatesTheDefaultInItsSafeLocationAndChecksIt) {
-  const std::vector<std::string> pair = {"--datasource", "Archive", "--user", "corp/jdoe",
-                                         "--page", "https://dms.example.test/app/"};
+  const std::vector<std::string> pair = {
+      "--datasource", "Archive", "--user", "corp/jdoe", "--page", "https://dms.example.test/app/"};
   std::vector<std::string> args = {"workdir"};
   args.insert(args.end(), pair.begin(), pair.end());
   auto choose = Start(args);
@@ -345,8 +344,8 @@ TEST_F(CliProgramTest, WorkdirCreatesTheDefaultInItsSafeLocationAndChecksIt) {
 }
 
 TEST_F(CliProgramTest, WorkdirChangeTakesTheNamedFolderAndFailsWithoutOne) {
-  const std::vector<std::string> base = {"workdir", "--change", "--datasource", "DS", "--user",
-                                         "u", "--page", "http://h.test/"};
+  const std::vector<std::string> base = {"workdir", "--change", "--datasource", "DS",
+                                         "--user",  "u",        "--page",       "http://h.test/"};
   auto without = Start(base);
   EXPECT_EQ(without->Finish(), 1);
   EXPECT_NE(without->err().find("--dir"), std::string::npos) << without->err();

@@ -35,19 +35,19 @@ class TlsTrustTest : public ::testing::Test {
     const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     auto root = [&](const std::string& name) {
       return Shell("openssl req -x509" + ec + " -keyout " + Quote(dir_ / (name + ".key")) +
-                 " -out " + Quote(dir_ / (name + ".pem")) + " -subj '/CN=" + name +
-                 "' -days 2 -addext basicConstraints=critical,CA:TRUE" +
-                 " -addext keyUsage=critical,keyCertSign,cRLSign");
+                   " -out " + Quote(dir_ / (name + ".pem")) + " -subj '/CN=" + name +
+                   "' -days 2 -addext basicConstraints=critical,CA:TRUE" +
+                   " -addext keyUsage=critical,keyCertSign,cRLSign");
     };
     std::ofstream(dir_ / "server.cnf") << "subjectAltName=IP:127.0.0.1\n"
                                           "extendedKeyUsage=serverAuth\n";
     ASSERT_TRUE(root("Company Root") && root("Other Root"));
     ASSERT_TRUE(Shell("openssl req -new" + ec + " -keyout " + Quote(dir_ / "server.key") +
-                    " -out " + Quote(dir_ / "server.csr") + " -subj '/CN=127.0.0.1'"));
+                      " -out " + Quote(dir_ / "server.csr") + " -subj '/CN=127.0.0.1'"));
     ASSERT_TRUE(Shell("openssl x509 -req -in " + Quote(dir_ / "server.csr") + " -CA " +
-                    Quote(dir_ / "Company Root.pem") + " -CAkey " +
-                    Quote(dir_ / "Company Root.key") + " -set_serial 7 -days 2 -out " +
-                    Quote(dir_ / "server.pem") + " -extfile " + Quote(dir_ / "server.cnf")));
+                      Quote(dir_ / "Company Root.pem") + " -CAkey " +
+                      Quote(dir_ / "Company Root.key") + " -set_serial 7 -days 2 -out " +
+                      Quote(dir_ / "server.pem") + " -extfile " + Quote(dir_ / "server.cnf")));
     // A hashed directory, as SSL_CERT_DIR expects one.
     fs::create_directories(hashed_);
     fs::copy_file(dir_ / "Company Root.pem", hashed_ / "company.pem");
@@ -71,8 +71,8 @@ class TlsTrustTest : public ::testing::Test {
       return -1;
     }
     std::vector<std::string> full = {"HOME=" + home_.path().string(),
-                                      "XDG_CONFIG_HOME=" + (home_ / "config").string(),
-                                      "XDG_DATA_HOME=" + (home_ / "data").string()};
+                                     "XDG_CONFIG_HOME=" + (home_ / "config").string(),
+                                     "XDG_DATA_HOME=" + (home_ / "data").string()};
     full.insert(full.end(), env.begin(), env.end());
     fs::remove(target_);
     ChildProcess qsft({program_, "download", "--quiet",
@@ -106,8 +106,7 @@ TEST_F(TlsTrustTest, ACompanyCaIsTrustedWhenTheEnvironmentNamesIt) {
   EXPECT_TRUE(fs::exists(target_));
   EXPECT_EQ(Download({"SSL_CERT_FILE=", dir}), 0) << last_error_;
   // Both at once add up, and the directory may be a list.
-  EXPECT_EQ(Download({other, "SSL_CERT_DIR=/nonexistent:" + hashed_.string()}), 0)
-      << last_error_;
+  EXPECT_EQ(Download({other, "SSL_CERT_DIR=/nonexistent:" + hashed_.string()}), 0) << last_error_;
   // Another CA, or one that cannot be read, trusts nothing more.
   EXPECT_EQ(Download({other, "SSL_CERT_DIR="}), 1) << last_error_;
   EXPECT_EQ(Download({"SSL_CERT_FILE=" + (dir_ / "missing.pem").string(), "SSL_CERT_DIR="}), 1)

@@ -32,7 +32,8 @@ size_t CountContaining(const std::vector<std::string>& lines, const std::string&
   }));
 }
 
-std::vector<std::string> Join(std::vector<std::string> first, const std::vector<std::string>& then) {
+std::vector<std::string> Join(std::vector<std::string> first,
+                              const std::vector<std::string>& then) {
   first.insert(first.end(), then.begin(), then.end());
   return first;
 }
@@ -48,8 +49,8 @@ class CompanyNetworkTest : public ::testing::Test {
     WriteFile(docs_ / "doc.bin", std::string(300000, 'd'));
     WriteFile(docs_ / "proxy.pac",
               "function FindProxyForURL(url, host) {\n"
-              "  if (host == \"127.0.0.1\") return \"PROXY 127.0.0.1:" + std::string("PORT") +
-                  "\";\n  return \"DIRECT\";\n}\n");
+              "  if (host == \"127.0.0.1\") return \"PROXY 127.0.0.1:" +
+                  std::string("PORT") + "\";\n  return \"DIRECT\";\n}\n");
     WriteFile(world_ / "up.bin", std::string(200000, 'u'));
     server_ = std::make_unique<devserver::Server>(devserver::Options{docs_.path(), 0, nullptr});
     ASSERT_TRUE(server_->Start());
@@ -79,7 +80,7 @@ class CompanyNetworkTest : public ::testing::Test {
     return run;
   }
   Outcome Download(const std::string& url, const std::vector<std::string>& env,
-               const std::string& name = "doc.bin") {
+                   const std::string& name = "doc.bin") {
     fs::remove(world_ / "out" / name);
     return Qsft({"download", "-v", "--quiet", url, (world_ / "out" / name).string()}, env);
   }
@@ -144,8 +145,8 @@ class HostRun {
   }
   // Uploads `file` with `answers` (JSON objects) queued for the dialogs after the picker's.
   std::string Upload(const std::string& url, const fs::path& file, const std::string& answers) {
-    Ask(R"({"id":1,"op":"dialogs","answers":[{"files":[")" + file.string() + R"("]})" +
-        answers + "]}");
+    Ask(R"({"id":1,"op":"dialogs","answers":[{"files":[")" + file.string() + R"("]})" + answers +
+        "]}");
     Call("SelectFile", "[]");
     Call("StartFileUpload", R"([")" + url + R"(",true,")" + file.string() + R"(",65536])");
     return FinalStatus();
@@ -193,9 +194,9 @@ TEST_F(CompanyNetworkTest, ManualProxyFromTheDesktopSettingsCarriesEveryTransfer
   // The desktop's settings win over the environment's variables; with no settings the
   // environment's proxy is used.
   desktop_->SetNone();
-  const Outcome from_env = Download(
-      DocUrl("127.0.0.1"),
-      Join({"http_proxy=http://127.0.0.1:" + std::to_string(proxy->port())}, env));
+  const Outcome from_env =
+      Download(DocUrl("127.0.0.1"),
+               Join({"http_proxy=http://127.0.0.1:" + std::to_string(proxy->port())}, env));
   EXPECT_EQ(from_env.code, 0) << from_env.err;
   EXPECT_EQ(CountContaining(proxy->Requests(), "GET " + DocUrl("127.0.0.1")), 3u);
 }
@@ -222,9 +223,9 @@ TEST_F(CompanyNetworkTest, PacScriptSendsOneHostThroughTheProxyAndAnotherDirect)
   EXPECT_EQ(via.code, 0) << via.err;
   const Outcome direct = Download(DocUrl("localhost"), env);
   EXPECT_EQ(direct.code, 0) << direct.err;
-  EXPECT_NE(direct.err.find("proxy for http://localhost:" + std::to_string(server_->port()) +
-                            ": direct"),
-            std::string::npos)
+  EXPECT_NE(
+      direct.err.find("proxy for http://localhost:" + std::to_string(server_->port()) + ": direct"),
+      std::string::npos)
       << direct.err;
   const Outcome up_direct = Upload(UploadUrl("localhost"), env);
   EXPECT_EQ(up_direct.code, 0) << up_direct.err;
@@ -278,9 +279,9 @@ TEST_F(CompanyNetworkTest, ProxyCredentialsFromTheSettingsOrThePrompt) {
   const Outcome tunnel_up = Upload(tunnelled + "/upload", env);
   EXPECT_EQ(tunnel_up.code, 1);
   EXPECT_NE(tunnel_up.err.find("Cancelled"), std::string::npos) << tunnel_up.err;
-  EXPECT_GE(CountContaining(proxy->Requests(),
-                            "CONNECT 127.0.0.1:" + std::to_string(server_->port())),
-            4u);  // the download's, and the upload's three attempts
+  EXPECT_GE(
+      CountContaining(proxy->Requests(), "CONNECT 127.0.0.1:" + std::to_string(server_->port())),
+      4u);  // the download's, and the upload's three attempts
 
   HostRun host(program_, env, "http://127.0.0.1:" + std::to_string(server_->port()) + "/app/");
   EXPECT_EQ(host.Upload(UploadUrl("127.0.0.1"), world_ / "up.bin",

@@ -93,8 +93,8 @@ class Host {
   }
   std::string Call(const std::string& control, const std::string& name,
                    const std::string& args = "[]") {
-    return Ask(R"({"op":"call","control":")" + control + R"(","name":")" + name +
-               R"(","args":)" + args + "}");
+    return Ask(R"({"op":"call","control":")" + control + R"(","name":")" + name + R"(","args":)" +
+               args + "}");
   }
 
  private:
@@ -145,7 +145,8 @@ class HostAccessTest : public ::testing::Test {
     WriteFile(root_ / "recorder.sh", "printf '%s\\n' \"$1\" >> " + recorded_.string() + "\n");
     WriteFile(data_ / "applications/recorder.desktop",
               "[Desktop Entry]\nType=Application\nName=Recorder\nNoDisplay=true\n"
-              "Exec=/bin/sh " + (root_ / "recorder.sh").string() + " %f\nMimeType=text/plain;\n");
+              "Exec=/bin/sh " +
+                  (root_ / "recorder.sh").string() + " %f\nMimeType=text/plain;\n");
     WriteFile(config_ / "mimeapps.list", "[Default Applications]\ntext/plain=recorder.desktop\n");
     fs::create_directories(config_);
     env_ = {"HOME=" + home_.string(),
@@ -206,8 +207,7 @@ TEST_F(HostAccessTest, DeleteFileBelowAnExportFolderMovesItToTheTrash) {
   WriteFile(exported / "folder" / "inner.txt", "inner");
   WriteFile(root_ / "outside.txt", "outside");
 
-  EXPECT_EQ(host.Ask(R"({"op":"dialogs","answers":[{"folder":)" + Quote(exported.string()) +
-                     "}]}"),
+  EXPECT_EQ(host.Ask(R"({"op":"dialogs","answers":[{"folder":)" + Quote(exported.string()) + "}]}"),
             "null");
   EXPECT_EQ(host.Call("a", "SelectExportDir"), Quote(exported.string()));
   EXPECT_EQ(host.Call("a", "DeleteFile", "[" + Quote((exported / "sub/doc.txt").string()) + "]"),
@@ -293,9 +293,9 @@ TEST_F(HostAccessTest, OpenBlocksAProgramAndLaunchesTheAssociatedApplication) {
   // No associated application: the user chooses one, and it gets the file.
   host.Ask(R"({"op":"dialogs","answers":[{"app":"recorder.desktop"}]})");
   EXPECT_EQ(host.Call("a", "Open", "[" + Quote((work / "data.qsftdata").string()) + "]"), "null");
-  EXPECT_EQ(host.Ask(R"({"op":"shown"})"),
-            R"([{"kind":"app","text":)" + Quote((work / "data.qsftdata").string()) +
-                R"(,"type":"application/octet-stream"}])");
+  EXPECT_EQ(host.Ask(R"({"op":"shown"})"), R"([{"kind":"app","text":)" +
+                                               Quote((work / "data.qsftdata").string()) +
+                                               R"(,"type":"application/octet-stream"}])");
   const std::vector<std::string> expected = {(work / "notes.txt").string(),
                                              (work / "data.qsftdata").string()};
   EXPECT_EQ(Recorded(2), expected);  // the program above was never launched

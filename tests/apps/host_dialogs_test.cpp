@@ -11,8 +11,8 @@
 namespace qs::app {
 namespace {
 
-using platform::FileSelection;
 using platform::FilePickerRequest;
+using platform::FileSelection;
 using platform::FolderPickerRequest;
 using platform::MessageAnswer;
 using platform::MessageBoxRequest;
@@ -101,8 +101,8 @@ TEST_F(HostDialogsTest, QueuedAnswersReachTheDialogsInOrderAndShownReportsThem) 
   auto folder = d->PickFolder(FolderPickerRequest(u"Select a Working Directory", u"/w/DS1"));
   ASSERT_TRUE(folder.chosen());
   EXPECT_EQ(folder.value(), u"/p");
-  auto files = d->PickFiles(FilePickerRequest(u"Select Files to Upload", {},
-                                              FileSelection::kMultiple));
+  auto files =
+      d->PickFiles(FilePickerRequest(u"Select Files to Upload", {}, FileSelection::kMultiple));
   ASSERT_TRUE(files.chosen());
   EXPECT_EQ(files.value(), (std::vector<std::u16string>{u"/a", u"/b"}));
   EXPECT_TRUE(d->PickFolder(FolderPickerRequest(u"t")).cancelled());
@@ -135,7 +135,8 @@ TEST_F(HostDialogsTest, ClearDropsQueuedAnswers) {
   Host host;
   ASSERT_EQ(host.session.Answer(R"({"op":"dialogs","answers":[{"folder":"/a"},{"folder":"/b"}]})"),
             R"({"id":null,"result":null})");
-  ASSERT_EQ(host.session.Answer(R"({"op":"dialogs","clear":true})"), R"({"id":null,"result":null})");
+  ASSERT_EQ(host.session.Answer(R"({"op":"dialogs","clear":true})"),
+            R"({"id":null,"result":null})");
   EXPECT_TRUE(host.session.dialogs()->Current()->PickFolder(FolderPickerRequest(u"t")).cancelled());
   // Clear first, then the new answers.
   ASSERT_EQ(host.session.Answer(R"({"op":"dialogs","clear":true,"answers":[{"folder":"/c"}]})"),

@@ -6,9 +6,9 @@
 #include <sstream>
 #include <string>
 
-#include "devserver/server.h"
 #include "base/error_codes.h"
 #include "base/text.h"
+#include "devserver/server.h"
 #include "qsft/host_session.h"
 #include "qsft/json.h"
 #include "support/temp_dir.h"
@@ -70,8 +70,8 @@ class HostDownloadTest : public ::testing::Test {
         {u"op", json::Value::String(u"call")},
         {u"control", json::Value::String(u"a")},
         {u"name", json::Value::String(u"StartFileDownload")},
-        {u"args", json::Value::MakeArray({json::Value::String(FromUtf8(url)),
-                                          json::Value::String(FromUtf8(path))})},
+        {u"args", json::Value::MakeArray(
+                      {json::Value::String(FromUtf8(url)), json::Value::String(FromUtf8(path))})},
     });
     const std::string line = json::Write(request);
     auto parsed = json::Parse(Ask(line));
@@ -134,8 +134,7 @@ TEST_F(HostDownloadTest, RelativeUrlResolvesAgainstThePageIntoThePickedFolderAnd
   EXPECT_EQ(server_->requests()[0].target, "/download?file=a.bin");
 
   // Beside the picked folder is not in it.
-  const json::Value refused =
-      StartDownload("../download?file=a.bin", picked + "-sibling/a.bin");
+  const json::Value refused = StartDownload("../download?file=a.bin", picked + "-sibling/a.bin");
   ASSERT_EQ(refused.kind(), json::Value::Kind::kString);
   EXPECT_EQ(refused.as_string(), kDeniedText);
   EXPECT_EQ(server_->requests().size(), 1u);

@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_layout.h"
-#include "platform/settings_store.h"
 #include "devserver/server.h"
+#include "platform/settings_store.h"
 #include "qsft/host_session.h"
 #include "qsft/json.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
-#include "base/error_codes.h"
 #include "transfer/error_text.h"
 #include "transfer/scripted_transfer.h"
 
@@ -123,9 +123,9 @@ TEST_F(HostHostileTest, AFolderPickedForDownloadsNeverReachesHiddenFilesBelowIt)
   for (const char* hidden : {".config/autostart/x.desktop", ".bashrc", "sub/.config/mimeapps.list",
                              "sub/x/../.profile"}) {
     SCOPED_TRACE(hidden);
-    EXPECT_EQ(Call("StartFileDownload",
-                   {"\"../download?file=a.bin\"", Quote((home / hidden).string())}),
-              json::Write(json::Value::String(kDeniedText)));
+    EXPECT_EQ(
+        Call("StartFileDownload", {"\"../download?file=a.bin\"", Quote((home / hidden).string())}),
+        json::Write(json::Value::String(kDeniedText)));
   }
   EXPECT_TRUE(server_->requests().empty());
   EXPECT_FALSE(fs::exists(home / ".config"));
@@ -144,8 +144,8 @@ TEST_F(HostHostileTest, AFolderPickedForDownloadsNeverReachesHiddenFilesBelowIt)
   EXPECT_EQ(ReadFile(home / ".bashrc"), "the user's own");
 
   // What a well-behaved page does still works.
-  EXPECT_NE(Call("StartFileDownload", {"\"../download?file=a.bin\"",
-                                       Quote((home / "docs/a.bin").string())})
+  EXPECT_NE(Call("StartFileDownload",
+                 {"\"../download?file=a.bin\"", Quote((home / "docs/a.bin").string())})
                 .find_first_of("0123456789"),
             std::string::npos);
   EXPECT_EQ(FinalStatus(), "\"10|12|\"");
@@ -166,16 +166,16 @@ TEST_F(HostHostileTest, SelectFilesInFolderGrantsThePickedFolderNotItsParent) {
 
   // Beside the picked folder: the consent question, answered No; nothing is sent.
   for (const char* outside : {"taxes.txt", "Other/letter.txt"}) {
-    EXPECT_EQ(Call("StartFileUpload", {"\"/upload\"", "true", Quote((documents / outside).string()),
-                                       "1048576"}),
+    EXPECT_EQ(Call("StartFileUpload",
+                   {"\"/upload\"", "true", Quote((documents / outside).string()), "1048576"}),
               AccessDenied())
         << outside;
   }
   EXPECT_TRUE(server_->requests().empty());
 
-  const std::string ticket = Call("StartFileUpload", {"\"/upload\"", "true",
-                                                      Quote((documents / "Project/plan.txt").string()),
-                                                      "1048576"});
+  const std::string ticket =
+      Call("StartFileUpload",
+           {"\"/upload\"", "true", Quote((documents / "Project/plan.txt").string()), "1048576"});
   EXPECT_NE(ticket.find_first_of("0123456789"), std::string::npos) << ticket;
   EXPECT_EQ(FinalStatus().substr(0, 4), "\"10|");
   ASSERT_EQ(server_->requests().size(), 1u);
@@ -204,8 +204,7 @@ TEST_F(HostHostileTest, TheConsentQuestionShowsTheFileThatWouldBeReadWithItsLine
   // Line breaks that stay in the qualified path are shown as visible symbols.
   const std::string broken = (downloads / "a\nb.pdf").string();
   Answers("[{\"button\":\"no\"}]");
-  EXPECT_EQ(Call("GetFileSizes", {"[" + Quote(broken) + "]"}),
-            AccessDenied());
+  EXPECT_EQ(Call("GetFileSizes", {"[" + Quote(broken) + "]"}), AccessDenied());
   const std::string visible = (downloads / "a\u240Ab.pdf").string();
   const std::string shown_again = Ask(R"({"op":"shown"})");
   EXPECT_NE(shown_again.find(Inner("\"" + visible + "\"")), std::string::npos) << shown_again;

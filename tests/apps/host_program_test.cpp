@@ -128,7 +128,8 @@ TEST(HostProgram, AnswersLineByLineThroughPipesAndQuits) {
   EXPECT_EQ(host.ReadLine(), R"({"id":2,"result":"a_b_c"})");
   ASSERT_TRUE(host.Send("not json"));
   EXPECT_EQ(host.ReadLine().rfind(R"({"id":null,"error":{"code":-2147024809,)", 0), 0u);
-  ASSERT_TRUE(host.Send(R"({"id":3,"op":"call","control":"a","name":"GetTransferStatus","args":[7]})"));
+  ASSERT_TRUE(
+      host.Send(R"({"id":3,"op":"call","control":"a","name":"GetTransferStatus","args":[7]})"));
   EXPECT_EQ(host.ReadLine(), R"({"id":3,"result":null})");
   ASSERT_TRUE(host.Send(R"({"id":4,"op":"quit"})"));
   EXPECT_EQ(host.ReadLine(), R"({"id":4,"result":null})");

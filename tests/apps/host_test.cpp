@@ -13,11 +13,11 @@
 namespace qs::app {
 namespace {
 
-constexpr int32_t kUnknownName = -2147352570;   // 0x80020006
-constexpr int32_t kBadParamCount = -2147352562; // 0x8002000E
-constexpr int32_t kTypeMismatch = -2147352571;  // 0x80020005
-constexpr int32_t kOverflow = -2147352566;      // 0x8002000A
-constexpr int32_t kInvalidArg = -2147024809;    // 0x80070057
+constexpr int32_t kUnknownName = -2147352570;    // 0x80020006
+constexpr int32_t kBadParamCount = -2147352562;  // 0x8002000E
+constexpr int32_t kTypeMismatch = -2147352571;   // 0x80020005
+constexpr int32_t kOverflow = -2147352566;       // 0x8002000A
+constexpr int32_t kInvalidArg = -2147024809;     // 0x80070057
 
 struct Session {
   std::vector<std::string> answers;
@@ -61,8 +61,7 @@ TEST(Host, AnswersEachRequestInOrderWithItsId) {
       R"({"id":1,"op":"create","control":"a","page":"https://dms.example.test/app/page","zone":2,"props":{"Url":"x"}})",
       R"({"id":"two","op":"get","control":"a","name":"Url"})",
       R"({"id":3.5,"op":"put","control":"a","name":"Url","value":""})",
-      R"({"op":"get","control":"a","name":"Url"})",
-      R"({"id":5,"op":"destroy","control":"a"})",
+      R"({"op":"get","control":"a","name":"Url"})", R"({"id":5,"op":"destroy","control":"a"})",
       R"({"id":6,"op":"quit"})",
       R"({"id":7,"op":"get","control":"a","name":"Url"})",  // after quit: not read
   });
@@ -148,7 +147,8 @@ TEST(Host, SaveGivesTheBagInWriteOrderAndFeedsBackAsProps) {
   // base's own properties.
   ASSERT_GE(names.size(), 5u);
   const std::vector<std::u16string> last4(names.end() - 4, names.end());
-  EXPECT_EQ(last4, (std::vector<std::u16string>{u"Url", u"UserWorkDir", u"User", u"DatasourceName"}));
+  EXPECT_EQ(last4,
+            (std::vector<std::u16string>{u"Url", u"UserWorkDir", u"User", u"DatasourceName"}));
   EXPECT_EQ(bag->Find(u"User")->as_string(), u"p_q");
   EXPECT_EQ(bag->Find(u"Url")->as_string(), u"https://h/x");
   EXPECT_EQ(bag->Find(names[0])->AsInteger(0, INT32_MAX), 0x00020002);
@@ -216,13 +216,13 @@ TEST(Host, MalformedLinesGetAnIdNullErrorAndTheHostGoesOn) {
   Session s = RunSession(
       {
           R"({"id":1,"op":"create","control":"a"})",
-          R"({"id":2,"op":"get",)",                  // cut short
-          "",                                        // empty line
-          R"([1,2])",                                // not an object
-          R"({"id":{"n":1},"op":"quit"})",           // id that cannot be echoed
-          "{\"id\":3,\"op\":\"get\",\"control\":\"\xff\"}",  // invalid UTF-8
+          R"({"id":2,"op":"get",)",                                // cut short
+          "",                                                      // empty line
+          R"([1,2])",                                              // not an object
+          R"({"id":{"n":1},"op":"quit"})",                         // id that cannot be echoed
+          "{\"id\":3,\"op\":\"get\",\"control\":\"\xff\"}",        // invalid UTF-8
           R"({"id":4,"op":"get","control":"a","name":"Url"} {})",  // trailing text
-          std::string(500, ' ') + "{}",              // over the line limit
+          std::string(500, ' ') + "{}",                            // over the line limit
           R"({"id":5,"op":"get","control":"a","name":"Url"})",
       },
       options);
@@ -254,9 +254,15 @@ TEST(Host, RequestsThatNameNothingUsableAreRefusedClearly) {
   });
   ASSERT_EQ(s.answers.size(), 11u);
   const std::pair<size_t, const char*> refused[] = {
-      {1, "unknown op \\\"frobnicate\\\""}, {2, "no \\\"op\\\""}, {3, "no control named \\\"zz\\\""},
-      {4, "exists already"}, {5, "\\\"props\\\" must be an object"}, {6, "no control named \\\"b\\\""},
-      {7, "no \\\"value\\\""}, {9, "no control named \\\"a\\\""}, {10, "\\\"zone\\\""},
+      {1, "unknown op \\\"frobnicate\\\""},
+      {2, "no \\\"op\\\""},
+      {3, "no control named \\\"zz\\\""},
+      {4, "exists already"},
+      {5, "\\\"props\\\" must be an object"},
+      {6, "no control named \\\"b\\\""},
+      {7, "no \\\"value\\\""},
+      {9, "no control named \\\"a\\\""},
+      {10, "\\\"zone\\\""},
   };
   for (const auto& [index, text] : refused) {
     EXPECT_EQ(ErrorCode(s.answers[index]), kInvalidArg) << s.answers[index];
@@ -271,8 +277,7 @@ TEST(Host, ControlsAreIndependentAndLiveUntilDestroyed) {
       R"({"id":2,"op":"create","control":"b","props":{"Url":"two"}})",
       R"({"id":3,"op":"get","control":"a","name":"Url"})",
       R"({"id":4,"op":"get","control":"b","name":"Url"})",
-      R"({"id":5,"op":"destroy","control":"a"})",
-      R"({"id":6,"op":"get","control":"b","dispid":0})",
+      R"({"id":5,"op":"destroy","control":"a"})", R"({"id":6,"op":"get","control":"b","dispid":0})",
       R"({"id":7,"op":"create","control":"a"})",
       R"({"id":8,"op":"get","control":"a","name":"Url"})",
       // End of input quits with "b" and the new "a" still alive.
@@ -289,8 +294,10 @@ TEST(Host, PageIdentityComesFromCreate) {
   HostOptions options;
   std::ostringstream diag;
   HostSession session(options, diag);
-  EXPECT_EQ(session.Answer(R"({"id":1,"op":"create","control":"p","page":"https://dms.example.test/app/page","zone":2})"),
-            R"({"id":1,"result":null})");
+  EXPECT_EQ(
+      session.Answer(
+          R"({"id":1,"op":"create","control":"p","page":"https://dms.example.test/app/page","zone":2})"),
+      R"({"id":1,"result":null})");
   EXPECT_EQ(session.Answer(R"({"id":2,"op":"create","control":"d","page":"https://h.test/"})"),
             R"({"id":2,"result":null})");
   EXPECT_EQ(session.Answer(R"({"id":3,"op":"create","control":"none","zone":2})"),

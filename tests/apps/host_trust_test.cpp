@@ -53,8 +53,8 @@ class HostTrustTest : public testing::StoreTest {
   }
   std::string Create(const std::string& name, const std::string& page, int zone,
                      const std::string& extra = {}) {
-    return Result(R"({"op":"create","control":")" + name + R"(","page":")" + page +
-                  R"(","zone":)" + std::to_string(zone) + extra + "}");
+    return Result(R"({"op":"create","control":")" + name + R"(","page":")" + page + R"(","zone":)" +
+                  std::to_string(zone) + extra + "}");
   }
   std::string Get(const std::string& name, const std::string& iid = "IDispatch") {
     return Result(R"({"op":"safety","control":")" + name + R"(","iid":")" + iid + R"("})");
@@ -101,8 +101,8 @@ TEST_F(HostTrustTest, TrustedZoneDisabledWithAnEmptyListRefusesEveryPage) {
 }
 
 TEST_F(HostTrustTest, SiteListEntriesAllowTheirHostsOnly) {
-  SiteList({"intranet.example", "*.docs.example", "https://secure.example",
-            "https://Mixed.Example"});
+  SiteList(
+      {"intranet.example", "*.docs.example", "https://secure.example", "https://Mixed.Example"});
   // A bare host: both schemes, any port, never its sub-domains or look-alikes.
   EXPECT_TRUE(Allowed("http://intranet.example/app"));
   EXPECT_TRUE(Allowed("https://intranet.example:8443/app"));
@@ -127,8 +127,8 @@ TEST_F(HostTrustTest, SiteListEntriesAllowTheirHostsOnly) {
 
 TEST_F(HostTrustTest, TheListEndsAtTheFirstGapAndOverlongEntriesAreSkipped) {
   const std::string long_host(300, 'a');
-  Import(std::string(kSiteLockKey) + "\"1\"=\"" + long_host + ".example\"\n" +
-         "\"2\"=\"https://" + std::string(40, 's') + "://x\"\n" + "\"3\"=\"one.example\"\n" +
+  Import(std::string(kSiteLockKey) + "\"1\"=\"" + long_host + ".example\"\n" + "\"2\"=\"https://" +
+         std::string(40, 's') + "://x\"\n" + "\"3\"=\"one.example\"\n" +
          "\"5\"=\"five.example\"\n");
   EXPECT_TRUE(Allowed("https://one.example/"));
   EXPECT_FALSE(Allowed("https://five.example/"));
@@ -164,8 +164,9 @@ TEST_F(HostTrustTest, OptionChangesFollowTheNegotiationRules) {
 
   // One set of options for every interface: asking again elsewhere needs no new check, while
   // the report follows the policy of the moment (nothing is cached).
-  Import(std::string("[-HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web "
-                     "Client\\SiteLock]\n"));
+  Import(
+      std::string("[-HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web "
+                  "Client\\SiteLock]\n"));
   EXPECT_EQ(Set("yes", 3, 3, "IObjectSafety"), kOk);
   EXPECT_EQ(Set("yes", 3, 3, "{37D84F60-42CB-11CE-8135-00AA004BB851}"), kOk);
   EXPECT_EQ(Get("yes", "IObjectSafetySiteLock"), kGetRefused);
@@ -195,13 +196,11 @@ TEST_F(HostTrustTest, CreateFindsTheControlByClassIdOrProgrammaticNameInAnyCase)
   const std::string page = "https://dms.example.test/";
   EXPECT_EQ(Create("a", page, 2, R"(,"class":"{4E7A1C52-0B3D-4F19-A6E8-2C9D71B05F34}")"), "null");
   EXPECT_EQ(Create("b", page, 2, R"(,"class":"4e7a1c52-0b3d-4f19-a6e8-2c9d71b05f34")"), "null");
-  EXPECT_EQ(Create("c", page, 2, R"(,"class":"qsfiletransfer.qswebfiletransferctrl.2.2")"),
-            "null");
-  EXPECT_EQ(Create("d", page, 2, R"(,"class":"QSFILETRANSFER.QSWebFileTransferCtrl.2.2")"),
-            "null");
+  EXPECT_EQ(Create("c", page, 2, R"(,"class":"qsfiletransfer.qswebfiletransferctrl.2.2")"), "null");
+  EXPECT_EQ(Create("d", page, 2, R"(,"class":"QSFILETRANSFER.QSWebFileTransferCtrl.2.2")"), "null");
   // The property page is known but no scriptable object; anything else is no class at all.
-  for (const char* page_class : {"QSFILETRANSFER.QSWebFileTransferPropPage.2",
-                                 "{a1c94f07-5d2e-4b8a-9f31-e06b2d8c47a9}"}) {
+  for (const char* page_class :
+       {"QSFILETRANSFER.QSWebFileTransferPropPage.2", "{a1c94f07-5d2e-4b8a-9f31-e06b2d8c47a9}"}) {
     EXPECT_NE(Create("e", page, 2, R"(,"class":")" + std::string(page_class) + "\"")
                   .find(R"("code":-2147467262)"),
               std::string::npos);

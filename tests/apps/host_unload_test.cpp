@@ -45,8 +45,9 @@ class HostUnloadTest : public ::testing::Test {
 
   std::string Ask(const std::string& line) { return session_->Answer(line); }
   std::string StartDownload(int n) {
-    return Ask(R"({"op":"call","control":"a","name":"StartFileDownload","args":["/download?file=big.bin",")" +
-               (target_.path() / ("f" + std::to_string(n) + ".bin")).string() + R"("]})");
+    return Ask(
+        R"({"op":"call","control":"a","name":"StartFileDownload","args":["/download?file=big.bin",")" +
+        (target_.path() / ("f" + std::to_string(n) + ".bin")).string() + R"("]})");
   }
   size_t FilesInTarget() {
     size_t n = 0;
@@ -66,7 +67,8 @@ TEST_F(HostUnloadTest, EndingTheSessionInTheMiddleOfADownloadLeavesNoTemporaryFi
   ASSERT_NE(StartDownload(1).find(R"("result":)"), std::string::npos);
   ASSERT_TRUE(qs::testing::WaitUntil([&] { return server_->StallsInProgress() == 1; }));
   // The client writes its temporary file once the first piece has arrived.
-  ASSERT_TRUE(qs::testing::WaitUntil([&] { return fs::exists(target_.path() / "f1.bin.!incomplete"); }));
+  ASSERT_TRUE(
+      qs::testing::WaitUntil([&] { return fs::exists(target_.path() / "f1.bin.!incomplete"); }));
 
   session_.reset();  // what the end of the input or "quit" does
   EXPECT_EQ(TransferredFile::RunningWorkers(), 0);
@@ -95,7 +97,8 @@ TEST_F(HostUnloadTest, AtMost32WorkersRunAndTheControlsEndCancelsReplacedOnesToo
     ASSERT_EQ(started.find(R"("result":false)"), std::string::npos) << i << started;
   }
   ASSERT_TRUE(qs::testing::WaitUntil([&] {
-    return server_->StallsInProgress() == static_cast<uint32_t>(TransferredFile::kMaxRunningWorkers);
+    return server_->StallsInProgress() ==
+           static_cast<uint32_t>(TransferredFile::kMaxRunningWorkers);
   }));
   // One more takes the way of a worker that cannot be created.
   EXPECT_EQ(StartDownload(33), R"({"id":null,"result":false})");

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "platform/settings_store.h"
-#include "base/text.h"
 #include "qsft/host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -62,8 +62,7 @@ std::optional<std::vector<std::string>> RunProgram(const std::string& script,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::string arg0 = program, arg1 = "host", arg2 = "--dialogs=script";
   char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
   pid_t pid = -1;
@@ -103,8 +102,8 @@ class HostWorkDirTest : public ::testing::Test {
 
   static std::string Create(const std::string& ds) {
     return R"({"id":"create","op":"create","control":"c","page":"https://dms.example.test/app/page","zone":3,)"
-           R"("props":{"DatasourceName":")" + ds + R"(","User":"alice","UserWorkDir":")" +
-           kTemplate + R"("}})";
+           R"("props":{"DatasourceName":")" +
+           ds + R"(","User":"alice","UserWorkDir":")" + kTemplate + R"("}})";
   }
   static std::string Call(const std::string& id, const std::string& method) {
     return R"({"id":")" + id + R"(","op":"call","control":"c","name":")" + method + R"("})";
@@ -138,9 +137,8 @@ class HostWorkDirTest : public ::testing::Test {
     {
       SCOPED_TRACE("in-process");
       World world;
-      scenario(world, [](const std::string& script, const fs::path&) {
-        return RunInProcess(script);
-      });
+      scenario(world,
+               [](const std::string& script, const fs::path&) { return RunInProcess(script); });
     }
     if (getenv("QSFT_BIN_DIR") == nullptr) return;
     SCOPED_TRACE("qsft host program");
@@ -156,9 +154,9 @@ TEST_F(HostWorkDirTest, CheckForANewPairCreatesTheSafeDefaultAndStoresIt) {
     const auto answers = run(Create("DS1") + "\n" + Call("check", "CheckWorkDir") + "\n" +
                                  GetWorkDir("dir") + "\n" + R"({"id":"shown","op":"shown"})" + "\n",
                              w.dir.path());
-    EXPECT_EQ(answers, (std::vector<std::string>{
-                           Result("create", "null"), Result("check", "true"),
-                           Result("dir", Quoted(w.SafeDir("DS1"))), Result("shown", "[]")}));
+    EXPECT_EQ(answers, (std::vector<std::string>{Result("create", "null"), Result("check", "true"),
+                                                 Result("dir", Quoted(w.SafeDir("DS1"))),
+                                                 Result("shown", "[]")}));
     EXPECT_TRUE(fs::is_directory(w.SafeDir("DS1")));
     EXPECT_EQ(StoredDir("DS1"), w.SafeDir("DS1"));
   });
@@ -176,12 +174,13 @@ TEST_F(HostWorkDirTest, ChooseForAPairOfAnotherSiteShowsThePickerOnTheDefault) {
                 picked + R"("}]})" + "\n" + Call("choose", "ChooseWorkDir") + "\n" +
                 R"({"id":"shown","op":"shown"})" + "\n" + GetWorkDir("dir") + "\n",
             w.dir.path());
-    EXPECT_EQ(answers,
-              (std::vector<std::string>{
-                  Result("create", "null"), Result("queue", "null"), Result("choose", "true"),
-                  Result("shown", R"([{"kind":"folder","title":"Select a Working Directory","start":")" +
-                                      w.SafeDir("DS1") + R"("}])"),
-                  Result("dir", Quoted(picked))}));
+    EXPECT_EQ(
+        answers,
+        (std::vector<std::string>{
+            Result("create", "null"), Result("queue", "null"), Result("choose", "true"),
+            Result("shown", R"([{"kind":"folder","title":"Select a Working Directory","start":")" +
+                                w.SafeDir("DS1") + R"("}])"),
+            Result("dir", Quoted(picked))}));
     EXPECT_EQ(StoredDir("DS1"), picked);
   });
 }
@@ -196,12 +195,13 @@ TEST_F(HostWorkDirTest, ChangeCancelledChangesNothing) {
                 "\n" + Call("change", "ChangeWorkDir") + "\n" + GetWorkDir("dir") + "\n" +
                 R"({"id":"shown","op":"shown"})" + "\n",
             w.dir.path());
-    EXPECT_EQ(answers,
-              (std::vector<std::string>{
-                  Result("create", "null"), Result("queue", "null"), Result("change", "false"),
-                  Result("dir", Quoted(kTemplate)),
-                  Result("shown", R"([{"kind":"folder","title":"Select a Working Directory","start":")" +
-                                      mine + R"("}])")}));
+    EXPECT_EQ(
+        answers,
+        (std::vector<std::string>{
+            Result("create", "null"), Result("queue", "null"), Result("change", "false"),
+            Result("dir", Quoted(kTemplate)),
+            Result("shown", R"([{"kind":"folder","title":"Select a Working Directory","start":")" +
+                                mine + R"("}])")}));
     EXPECT_EQ(StoredDir("DS1"), mine);
   });
 }
@@ -210,16 +210,16 @@ TEST_F(HostWorkDirTest, DatasourceWithASeparatorMakesAllThreeFalse) {
   for (const std::string ds : {R"(..\\evil)", "../evil"}) {
     SCOPED_TRACE(ds);
     RunBothWays([&](World& w, auto run) {
-      const auto answers =
-          run(Create(ds) + "\n" + R"({"id":"queue","op":"dialogs","answers":[{"folder":"/"},{"folder":"/"}]})" +
-                  "\n" + Call("check", "CheckWorkDir") + "\n" + Call("choose", "ChooseWorkDir") +
-                  "\n" + Call("change", "ChangeWorkDir") + "\n" + R"({"id":"shown","op":"shown"})" +
-                  "\n",
-              w.dir.path());
-      EXPECT_EQ(answers, (std::vector<std::string>{
-                             Result("create", "null"), Result("queue", "null"),
-                             Result("check", "false"), Result("choose", "false"),
-                             Result("change", "false"), Result("shown", "[]")}));
+      const auto answers = run(
+          Create(ds) + "\n" +
+              R"({"id":"queue","op":"dialogs","answers":[{"folder":"/"},{"folder":"/"}]})" + "\n" +
+              Call("check", "CheckWorkDir") + "\n" + Call("choose", "ChooseWorkDir") + "\n" +
+              Call("change", "ChangeWorkDir") + "\n" + R"({"id":"shown","op":"shown"})" + "\n",
+          w.dir.path());
+      EXPECT_EQ(answers,
+                (std::vector<std::string>{Result("create", "null"), Result("queue", "null"),
+                                          Result("check", "false"), Result("choose", "false"),
+                                          Result("change", "false"), Result("shown", "[]")}));
       EXPECT_FALSE(platform::SettingsKey::Open(kClientKey).ok());
       EXPECT_FALSE(fs::exists(w.dir.path() / "data"));
     });

@@ -33,12 +33,12 @@ TEST(JsonReader, StringsDecodeToUtf16WithEscapesAndSurrogatesKept) {
       {R"("plain")", u"plain"},
       {R"("\"\\\/\b\f\n\r\t")", u"\"\\/\b\f\n\r\t"},
       {R"("\u0041\u00e9\u20AC")", u"A\u00e9\u20ac"},
-      {"\"\xc3\xa9\xe2\x82\xac\"", u"\u00e9\u20ac"},                // raw UTF-8
-      {"\"\xf0\x9f\x98\x80\"", std::u16string{0xD83D, 0xDE00}},     // astral, as a pair
-      {R"("\ud83d\ude00")", std::u16string{0xD83D, 0xDE00}},        // escaped pair
-      {R"("\ud800")", std::u16string{0xD800}},                      // lone high
-      {R"("x\udc00y")", std::u16string{u'x', 0xDC00, u'y'}},        // lone low
-      {R"("\ude00\ud83d")", std::u16string{0xDE00, 0xD83D}},        // reversed pair
+      {"\"\xc3\xa9\xe2\x82\xac\"", u"\u00e9\u20ac"},             // raw UTF-8
+      {"\"\xf0\x9f\x98\x80\"", std::u16string{0xD83D, 0xDE00}},  // astral, as a pair
+      {R"("\ud83d\ude00")", std::u16string{0xD83D, 0xDE00}},     // escaped pair
+      {R"("\ud800")", std::u16string{0xD800}},                   // lone high
+      {R"("x\udc00y")", std::u16string{u'x', 0xDC00, u'y'}},     // lone low
+      {R"("\ude00\ud83d")", std::u16string{0xDE00, 0xD83D}},     // reversed pair
       {R"("\u0000")", std::u16string(1, u'\0')},
   };
   for (const auto& c : cases) {
@@ -80,11 +80,11 @@ TEST(JsonReader, RejectsMalformedTextWithColumn) {
       {".5", 1, "unexpected '.'"},
       {"1e", 3, "exponent"},
       {"+1", 1, "unexpected '+'"},
-      {"\xef\xbb\xbf{}", 1, "byte 0xEF"},                   // no byte order mark
-      {"\"\xc3\"", 2, "truncated sequence"},                // cut sequence
-      {"\"\xc0\xaf\"", 2, "byte 0xC0"},                     // overlong '/'
-      {"\"\xe0\x80\xaf\"", 2, "overlong"},                  // overlong, 3 bytes
-      {"\"\xed\xa0\x80\"", 2, "surrogate"},                 // encoded surrogate
+      {"\xef\xbb\xbf{}", 1, "byte 0xEF"},     // no byte order mark
+      {"\"\xc3\"", 2, "truncated sequence"},  // cut sequence
+      {"\"\xc0\xaf\"", 2, "byte 0xC0"},       // overlong '/'
+      {"\"\xe0\x80\xaf\"", 2, "overlong"},    // overlong, 3 bytes
+      {"\"\xed\xa0\x80\"", 2, "surrogate"},   // encoded surrogate
       {"\"\xf4\x90\x80\x80\"", 2, "beyond U+10FFFF"},
       {"\"\xff\"", 2, "byte 0xFF"},
       {"\"\x80\"", 2, "byte 0x80"},
@@ -103,8 +103,7 @@ TEST(JsonReader, DepthAndSizeLimits) {
   ParseOk("[[[[1]]]]", limits);
   ParseOk("{\"a\":[{\"b\":[]}]}", limits);
   EXPECT_NE(ParseBad("[[[[[1]]]]]", limits).message.find("deeper than 4"), std::string::npos);
-  EXPECT_NE(ParseBad("{\"a\":[{\"b\":[{}]}]}", limits).message.find("deeper"),
-            std::string::npos);
+  EXPECT_NE(ParseBad("{\"a\":[{\"b\":[{}]}]}", limits).message.find("deeper"), std::string::npos);
   EXPECT_NE(ParseBad(std::string(33, ' ') + "1", limits).message.find("longer than 32"),
             std::string::npos);
 

@@ -91,20 +91,21 @@ class LangpackProgramTest : public ::testing::Test {
     const std::string command =
         "SSL_CERT_FILE='" + ca_.trust_store().string() + "' SSL_CERT_DIR='" + dir_.path().string() +
         "' XDG_DATA_HOME='" + (home_ / "data").string() + "' XDG_CONFIG_HOME='" +
-        (home_ / "config").string() + "' HOME='" + home_.path().string() + "' '" + program_ +
-        "' " + args + " <'" + stdin_file + "' >'" + out.string() + "' 2>&1";
+        (home_ / "config").string() + "' HOME='" + home_.path().string() + "' '" + program_ + "' " +
+        args + " <'" + stdin_file + "' >'" + out.string() + "' 2>&1";
     const int raw = std::system(command.c_str());
     return QsftResult{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out)};
   }
 
   // Builds a pack of `po` signed by `signer` with the tool; its path.
   fs::path BuildPack(const std::string& name, const std::string& po,
-                     const platform::SigningFiles& signer, const std::string& version = "2.1.5.300") {
+                     const platform::SigningFiles& signer,
+                     const std::string& version = "2.1.5.300") {
     WriteFile(dir_ / (name + ".po"), po);
     const fs::path pack = dir_ / (name + ".qslp");
-    const QsftResult run = Qsft("langpack build --version " + version + " --key '" + signer.key_file +
-                         "' --cert '" + signer.cert_file + "' '" + (dir_ / (name + ".po")).string() +
-                         "' -o '" + pack.string() + "'");
+    const QsftResult run = Qsft("langpack build --version " + version + " --key '" +
+                                signer.key_file + "' --cert '" + signer.cert_file + "' '" +
+                                (dir_ / (name + ".po")).string() + "' -o '" + pack.string() + "'");
     EXPECT_EQ(run.status, 0) << run.out;
     return pack;
   }
@@ -128,13 +129,15 @@ TEST_F(LangpackProgramTest, BuildThenShowTellsVersionSignerTrustAndTexts) {
       << shown.out;
   EXPECT_NE(shown.out.find("signer:    CN=signer,O=Tests"), std::string::npos);
   EXPECT_NE(shown.out.find("trust:     trusted"), std::string::npos);
-  EXPECT_NE(shown.out.find("texts:     1\n  300 \"Exportverzeichnis \\\"%s\\\"\""), std::string::npos);
+  EXPECT_NE(shown.out.find("texts:     1\n  300 \"Exportverzeichnis \\\"%s\\\"\""),
+            std::string::npos);
 
   const fs::path rogue = BuildPack("rogue", Po("x"), ca_.untrusted_signer());
   shown = Qsft("langpack show '" + rogue.string() + "'");
   EXPECT_EQ(shown.status, 1);
-  EXPECT_NE(shown.out.find("NOT TRUSTED: the signer's certificate does not chain to a trusted root"),
-            std::string::npos)
+  EXPECT_NE(
+      shown.out.find("NOT TRUSTED: the signer's certificate does not chain to a trusted root"),
+      std::string::npos)
       << shown.out;
 
   std::string bytes = ReadFile(pack);
@@ -149,11 +152,13 @@ TEST_F(LangpackProgramTest, BuildThenShowTellsVersionSignerTrustAndTexts) {
 
   // A .po error names the line and writes nothing.
   WriteFile(dir_ / "bad.po", "msgctxt \"1\"\nmsgid \"a\"\nmsgstr \"b\"\n\nmsgctxt \"x1\"\n");
-  const QsftResult bad = Qsft("langpack build --version 1.0.0.0 --key '" + ca_.code_signer().key_file +
-                       "' --cert '" + ca_.code_signer().cert_file + "' '" +
-                       (dir_ / "bad.po").string() + "' -o '" + (dir_ / "bad.qslp").string() + "'");
+  const QsftResult bad =
+      Qsft("langpack build --version 1.0.0.0 --key '" + ca_.code_signer().key_file + "' --cert '" +
+           ca_.code_signer().cert_file + "' '" + (dir_ / "bad.po").string() + "' -o '" +
+           (dir_ / "bad.qslp").string() + "'");
   EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.out.find("bad.po:5: msgctxt \"x1\" is not a text id"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find("bad.po:5: msgctxt \"x1\" is not a text id"), std::string::npos)
+      << bad.out;
   EXPECT_FALSE(fs::exists(dir_ / "bad.qslp"));
   EXPECT_EQ(Qsft("langpack build --version 2.1.5 --key k --cert c x.po -o y").status, 2);
 }
@@ -166,14 +171,23 @@ TEST_F(LangpackProgramTest, FirstTicketAfterALanguageDownloadIsThree) {
   ASSERT_TRUE(server.Start());
   const std::string target = (dir_ / "picked").string();
   fs::create_directories(target);
-  WriteFile(dir_ / "in.jsonl",
-            R"({"id":0,"op":"create","control":"a","page":")" + server.base_url() +
-                R"(/app/page.html","zone":2,"props":{}})" "\n"
-            R"({"id":1,"op":"call","control":"a","name":"SetLanguage","args":["de","000200010005012C","/download?file=de.qslp"]})" "\n"
-            R"({"id":2,"op":"dialogs","answers":[{"folder":")" + target + R"("}]})" "\n"
-            R"({"id":3,"op":"call","control":"a","name":"SelectDownloadDir","args":[]})" "\n"
-            R"({"id":4,"op":"call","control":"a","name":"StartFileDownload","args":["/download?file=a.bin",")" +
-                target + R"(/a.bin"]})" "\n");
+  WriteFile(
+      dir_ / "in.jsonl",
+      R"({"id":0,"op":"create","control":"a","page":")" + server.base_url() +
+          R"(/app/page.html","zone":2,"props":{}})"
+          "\n"
+          R"({"id":1,"op":"call","control":"a","name":"SetLanguage","args":["de","000200010005012C","/download?file=de.qslp"]})"
+          "\n"
+          R"({"id":2,"op":"dialogs","answers":[{"folder":")" +
+          target +
+          R"("}]})"
+          "\n"
+          R"({"id":3,"op":"call","control":"a","name":"SelectDownloadDir","args":[]})"
+          "\n"
+          R"({"id":4,"op":"call","control":"a","name":"StartFileDownload","args":["/download?file=a.bin",")" +
+          target +
+          R"(/a.bin"]})"
+          "\n");
   const QsftResult run = Qsft("host", (dir_ / "in.jsonl").string());
   EXPECT_NE(run.out.find(R"({"id":1,"result":null})"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(R"({"id":4,"result":3})"), std::string::npos) << run.out;

@@ -49,7 +49,8 @@ TEST(NativeFraming, LengthInNativeOrderThenTheMessage) {
 
 class NativeHostTest : public qs::testing::StoreTest {
  protected:
-  static std::string Msg(const std::string& body, const std::string& url = "https://dms.example/app",
+  static std::string Msg(const std::string& body,
+                         const std::string& url = "https://dms.example/app",
                          const std::string& document = "D1") {
     return "{" + body + R"(,"sender":{"url":")" + url + R"(","tab":4,"frame":0,"document":")" +
            document + R"(","port":1}})";
@@ -70,7 +71,8 @@ class NativeHostTest : public qs::testing::StoreTest {
   static BrowserRequest Translate(const std::string& text) {
     auto r = TranslateBrowserMessage(Parsed(text));
     EXPECT_TRUE(std::holds_alternative<BrowserRequest>(r)) << text;
-    return std::holds_alternative<BrowserRequest>(r) ? std::get<BrowserRequest>(r) : BrowserRequest{};
+    return std::holds_alternative<BrowserRequest>(r) ? std::get<BrowserRequest>(r)
+                                                     : BrowserRequest{};
   }
   static std::u16string Refusal(const std::string& text) {
     auto r = TranslateBrowserMessage(Parsed(text));
@@ -103,14 +105,16 @@ TEST_F(NativeHostTest, PagesGetOnlyTheirOwnOpsAndNames) {
   EXPECT_EQ(Refusal(R"({"id":1,"op":"get","control":"a"})"), u"the request has no \"sender\"");
   EXPECT_EQ(Refusal(R"({"id":1,"op":"get","control":"a","sender":{"url":"https://a/","tab":{}}})"),
             u"the sender's \"tab\" is not an identifier");
-  EXPECT_EQ(Refusal(Msg(R"("id":1,"op":"get","control":"")")), u"\"control\" must be a non-empty string");
+  EXPECT_EQ(Refusal(Msg(R"("id":1,"op":"get","control":"")")),
+            u"\"control\" must be a non-empty string");
 
   // Another document cannot reach a control by naming it, and a release ends only its own.
   // (The pages' site is trusted, so the safety negotiation lets them have controls.)
   ASSERT_TRUE(AddUserTrustedSite(u"dms.example").ok());
   auto answers = Run({
       Msg(R"("id":1,"op":"create","control":"a","props":{"User":"alice"})"),
-      Msg(R"("id":2,"op":"create","control":"a","props":{"User":"bob"})", "https://dms.example/app", "D2"),
+      Msg(R"("id":2,"op":"create","control":"a","props":{"User":"bob"})", "https://dms.example/app",
+          "D2"),
       Msg(R"("id":3,"op":"get","control":"a","name":"User")", "https://dms.example/app", "D2"),
       Msg(R"("id":4,"op":"release")", "https://dms.example/app", "D2"),
       Msg(R"("id":5,"op":"get","control":"a","name":"user")", "https://dms.example/app", "D2"),
@@ -146,7 +150,8 @@ TEST_F(NativeHostTest, NoAnswerOverTheBrowsersLimit) {
   ASSERT_EQ(answers.size(), 3u);
   EXPECT_EQ(answers[1], R"({"id":2,"result":null})");
   EXPECT_LE(answers[2].size(), kMaxReplyBytes);
-  EXPECT_EQ(answers[2].rfind(R"({"id":3,"error":{"code":-2147024882,)", 0), 0u) << answers[2].substr(0, 80);
+  EXPECT_EQ(answers[2].rfind(R"({"id":3,"error":{"code":-2147024882,)", 0), 0u)
+      << answers[2].substr(0, 80);
 }
 
 }  // namespace

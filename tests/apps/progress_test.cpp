@@ -110,7 +110,7 @@ TEST(ProgressDisplay, BytesFallingBackRestartTheRate) {
   clock.Advance(milliseconds(1000));
   display.Update(4 * kMiB);
   clock.Advance(milliseconds(1000));
-  display.Update(2 * kMiB);  // a chunk sent again
+  display.Update(2 * kMiB);                                      // a chunk sent again
   EXPECT_EQ(display.LineText(), "f: 2.0 MiB of 8.0 MiB (25%)");  // no rate from one sample
   clock.Advance(milliseconds(1000));
   display.Update(3 * kMiB);

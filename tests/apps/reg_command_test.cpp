@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "qsft/reg_store_command.h"
+#include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
 #include "config/store_layout.h"
-#include "base/text.h"
+#include "qsft/reg_store_command.h"
 
 namespace qs {
 namespace {
@@ -83,7 +83,8 @@ TEST_F(RegFileTest, PolicyFileImportsAndExportsTheSameValues) {
             (std::vector<std::u16string>{u"%LocalAppData%\\Work \"A\"", u"/d"}));
   EXPECT_EQ(ReadTrustedZoneDisabled(), 1u);
 
-  RegRun exported = Reg({"export", "HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client"});
+  RegRun exported =
+      Reg({"export", "HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client"});
   ASSERT_EQ(exported.status, 0) << exported.err;
   EXPECT_EQ(exported.out, kPolicyExport);
 
@@ -91,7 +92,8 @@ TEST_F(RegFileTest, PolicyFileImportsAndExportsTheSameValues) {
   ASSERT_EQ(Reg({"delete", "HKCU\\SOFTWARE"}).status, 0);
   EXPECT_EQ(SettingsKey::Open(PolicyKeyPath(kSiteLock)).code(), 2u);
   ASSERT_EQ(Import(exported.out).status, 0);
-  EXPECT_EQ(Reg({"export", "software\\policies\\tarnholt\\quillstone web client"}).out, kPolicyExport);
+  EXPECT_EQ(Reg({"export", "software\\policies\\tarnholt\\quillstone web client"}).out,
+            kPolicyExport);
 }
 
 TEST_F(RegFileTest, Utf16LittleEndianWithBomAndCrlfIsRead) {
@@ -117,7 +119,8 @@ TEST_F(RegFileTest, Utf16LittleEndianWithBomAndCrlfIsRead) {
   EXPECT_EQ(list->data, Bytes({'a', 0, 0, 0, 0, 0}));
 
   // Export is UTF-8.
-  RegRun exported = Reg({"export", "HKCU\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock"});
+  RegRun exported =
+      Reg({"export", "HKCU\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock"});
   EXPECT_NE(exported.out.find("\"1\"=\"https://b\xC3\xBCro.example\"\n"), std::string::npos);
 }
 
@@ -146,8 +149,8 @@ TEST_F(RegFileTest, ImportRefusesWhatTheRegistryRefusesAndHugeValuesWithTheirLin
   std::string fits_path = "HKEY_CURRENT_USER";
   for (int i = 0; i < 512; ++i) fits_path += "\\k";
   // A string of 64 MiB (as the store keeps it, in UTF-16) on line 4.
-  const std::string huge = header + "[Big]\n\"v\"=\"" +
-                           std::string(platform::kMaxImportedValueBytes / 2, 'x') + "\"\n";
+  const std::string huge =
+      header + "[Big]\n\"v\"=\"" + std::string(platform::kMaxImportedValueBytes / 2, 'x') + "\"\n";
   struct Case {
     std::string file;
     std::string error;
@@ -277,11 +280,13 @@ TEST(RegFileFormat, EveryValueSurvivesAWriteAndARead) {
   };
   std::string file = std::string(kRegFileHeader) + "\n\n[A]\n";
   for (const auto& v : values) file += FormatRegValue(v) + "\n";
-  for (const auto& line : {"\"dword\"=dword:12345678", "\"short dword\"=hex(4):01,02",
-                           "\"no final NUL\"=hex(1):61,00", "\"plain\"=\"text with \\\"quotes\\\" and \\\\ slash\""}) {
+  for (const auto& line :
+       {"\"dword\"=dword:12345678", "\"short dword\"=hex(4):01,02", "\"no final NUL\"=hex(1):61,00",
+        "\"plain\"=\"text with \\\"quotes\\\" and \\\\ slash\""}) {
     EXPECT_NE(file.find(std::string(line) + "\n"), std::string::npos) << line;
   }
-  for (size_t start = 0, end; (end = file.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t start = 0, end; (end = file.find('\n', start)) != std::string::npos;
+       start = end + 1) {
     EXPECT_LE(end - start, 80u) << "exported lines wrap";
   }
 
@@ -299,7 +304,8 @@ TEST(RegFileKeys, HiveRelativeKeyPath) {
   EXPECT_EQ(HiveRelativeKeyPath(u"HKEY_CURRENT_USER\\A\\B").value(), u"A\\B");
   EXPECT_EQ(HiveRelativeKeyPath(u"hkcu\\A").value(), u"A");
   EXPECT_EQ(HiveRelativeKeyPath(u"HKEY_CURRENT_USER").value(), u"");
-  EXPECT_EQ(HiveRelativeKeyPath(u"HKCUX\\A").value(), u"HKCUX\\A");  // not the prefix, an ordinary key
+  EXPECT_EQ(HiveRelativeKeyPath(u"HKCUX\\A").value(),
+            u"HKCUX\\A");  // not the prefix, an ordinary key
   EXPECT_EQ(HiveRelativeKeyPath(u"HKEY_USERS\\A").code(), 87u);
   EXPECT_EQ(HiveRelativeKeyPath(u"HKCU\\").code(), 87u);
 }

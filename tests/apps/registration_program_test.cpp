@@ -49,8 +49,9 @@ TEST(RegistrationProgram, InterfaceDescriptionBesideTheProgramListsEveryTableEnt
   auto parsed = json::Parse(text);
   ASSERT_TRUE(std::holds_alternative<json::Value>(parsed)) << text.substr(0, 200);
   const json::Value& doc = std::get<json::Value>(parsed);
-  EXPECT_EQ(json::Write(*doc.Find(u"library")),
-            R"({"name":"QSFileTransferLib","id":"{6B3F0D28-91E4-4C7D-B25A-F8174C0E93D6}","version":"2.2"})");
+  EXPECT_EQ(
+      json::Write(*doc.Find(u"library")),
+      R"({"name":"QSFileTransferLib","id":"{6B3F0D28-91E4-4C7D-B25A-F8174C0E93D6}","version":"2.2"})");
   const auto& interfaces = doc.Find(u"interfaces")->as_array();
   ASSERT_EQ(interfaces.size(), 2u);
   EXPECT_EQ(interfaces[0].Find(u"id")->as_string(), u"{C8052E6F-3A71-4D9B-8E4C-5B2A90F1D763}");
@@ -96,19 +97,24 @@ TEST(RegistrationProgram, RegisterWritesTheClassEntriesAndUnregisterRemovesThem)
   const std::string exported = RunCommand(qsft + " reg export 'Software\\Classes'", &status);
   ASSERT_EQ(status, 0) << exported;
   const std::string program = std::filesystem::canonical(BinDir() + "/qsft").string();
-  const std::string ctrl = "[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\{4E7A1C52-0B3D-4F19-A6E8-2C9D71B05F34}";
+  const std::string ctrl =
+      "[HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\{4E7A1C52-0B3D-4F19-A6E8-2C9D71B05F34}";
   for (const std::string& expected : {
            ctrl + "]\n@=\"QSWebFileTransfer Control\"\n",
            ctrl + "\\InprocServer32]\n@=\"" + program + "\"\n\"ThreadingModel\"=\"Apartment\"\n",
            ctrl + "\\MiscStatus\\1]\n@=\"131473\"\n",
            ctrl + "\\ProgID]\n@=\"QSFILETRANSFER.QSWebFileTransferCtrl.2.2\"\n",
            ctrl + "\\TypeLib]\n@=\"{6B3F0D28-91E4-4C7D-B25A-F8174C0E93D6}\"\n",
-           std::string("[HKEY_CURRENT_USER\\Software\\Classes\\QSFILETRANSFER.QSWebFileTransferCtrl.2.2\\CLSID]\n"
+           std::string("[HKEY_CURRENT_USER\\Software\\Classes\\QSFILETRANSFER."
+                       "QSWebFileTransferCtrl.2.2\\CLSID]\n"
                        "@=\"{4E7A1C52-0B3D-4F19-A6E8-2C9D71B05F34}\"\n"),
-           std::string("[HKEY_CURRENT_USER\\Software\\Classes\\QSFILETRANSFER.QSWebFileTransferPropPage.2\\CLSID]\n"
+           std::string("[HKEY_CURRENT_USER\\Software\\Classes\\QSFILETRANSFER."
+                       "QSWebFileTransferPropPage.2\\CLSID]\n"
                        "@=\"{A1C94F07-5D2E-4B8A-9F31-E06B2D8C47A9}\"\n"),
-           std::string("[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib\\{6B3F0D28-91E4-4C7D-B25A-F8174C0E93D6}\\2.2\\0\\linux]\n"
-                       "@=\"") + std::filesystem::path(program).parent_path().string() +
+           std::string("[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib\\{6B3F0D28-91E4-4C7D-B25A-"
+                       "F8174C0E93D6}\\2.2\\0\\linux]\n"
+                       "@=\"") +
+               std::filesystem::path(program).parent_path().string() +
                "/QSFileTransferLib.json\"\n",
        }) {
     EXPECT_NE(exported.find(expected), std::string::npos) << expected << "\nin:\n" << exported;

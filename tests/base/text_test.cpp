@@ -12,10 +12,12 @@ TEST(Text, RoundTripsAllPlanes) {
 }
 
 TEST(Text, MalformedInputBecomesReplacementNotLoss) {
-  EXPECT_EQ(FromUtf8("a\xff" "b"), u"a\ufffdb");
-  EXPECT_EQ(FromUtf8("\xe4\xb8"), u"\ufffd");           // truncated sequence
+  EXPECT_EQ(FromUtf8("a\xff"
+                     "b"),
+            u"a\ufffdb");
+  EXPECT_EQ(FromUtf8("\xe4\xb8"), u"\ufffd");                        // truncated sequence
   EXPECT_EQ(FromUtf8("\xc0\xaf").find(u'/'), std::u16string::npos);  // overlong "/"
-  EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\ufffd");  // encoded surrogate
+  EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\ufffd");                    // encoded surrogate
   const std::u16string lone = {u'x', 0xD800, u'y'};
   EXPECT_EQ(ToUtf8(lone), "x\xef\xbf\xbdy");
 }

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "config/store_fixture.h"
 #include "config/store_layout.h"
-#include "base/text.h"
 
 namespace qs {
 namespace {
@@ -71,7 +71,8 @@ TEST(StoreLayout, DatasourceKeyPathKeepsItsLimitAndComponents) {
   EXPECT_EQ(DatasourceKeyPath(u"d", u"").code(), 87u);
   EXPECT_EQ(DatasourceKeyPath(u"a\\b", u"u").code(), 87u);
 
-  EXPECT_EQ(PolicyKeyPath(kSiteLock), u"SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock");
+  EXPECT_EQ(PolicyKeyPath(kSiteLock),
+            u"SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock");
 }
 
 TEST_F(RegValuesTest, ReadRegValueGivesRawDataAndTwoWhenAbsent) {
@@ -93,18 +94,17 @@ TEST_F(RegValuesTest, MultiSzContains) {
   EXPECT_EQ(MultiSzContains(key, u"", u"host").code(), 87u);
   EXPECT_EQ(MultiSzContains(key, kAllowedSites, u"host").code(), 2u);
 
-  ASSERT_TRUE(key.Set(kAllowedSites, platform::kRegMultiSz,
-                      Multi({u"Intranet.Example", u"docs.example"})).ok());
+  ASSERT_TRUE(
+      key.Set(kAllowedSites, platform::kRegMultiSz, Multi({u"Intranet.Example", u"docs.example"}))
+          .ok());
   struct Case {
     std::u16string host;
     bool found;
   };
   const Case cases[] = {
-      {u"intranet.example", true},  // differs only in case
-      {u"DOCS.EXAMPLE", true},
-      {u"intranet", false},         // a prefix is not the entry
-      {u"docs.example.evil", false},
-      {u"other.example", false},
+      {u"intranet.example", true},                          // differs only in case
+      {u"DOCS.EXAMPLE", true},       {u"intranet", false},  // a prefix is not the entry
+      {u"docs.example.evil", false}, {u"other.example", false},
   };
   for (const auto& c : cases) {
     auto found = MultiSzContains(key, kAllowedSites, c.host);

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
-#include "base/text.h"
 
 namespace qs {
 namespace {
@@ -117,11 +117,11 @@ TEST_F(SettingsStoreTest, DeleteValueAndUpdate) {
   EXPECT_EQ(key->Query(u"v").code(), 2u);
 
   // An update that fails writes nothing and reports its own status.
-  auto refused = key->Update(u"v", [](const std::optional<platform::RegValue>& current)
-                                        -> ErrorOr<platform::RegValue> {
-    EXPECT_FALSE(current.has_value());
-    return ErrorCode::kAccessDenied;
-  });
+  auto refused = key->Update(
+      u"v", [](const std::optional<platform::RegValue>& current) -> ErrorOr<platform::RegValue> {
+        EXPECT_FALSE(current.has_value());
+        return ErrorCode::kAccessDenied;
+      });
   EXPECT_EQ(refused.code(), 5u);
   EXPECT_EQ(key->Query(u"v").code(), 2u);
 }

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "control/client_site.h"
 #include "control/control.h"
 #include "control/control_test_support.h"
 #include "dialogs/scripted_dialogs.h"
-#include "base/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "workdir/operation_scope.h"
@@ -172,8 +172,8 @@ TEST_F(AccessMethodsTest, PathsOf260UnitsOrMoreAreRefusedByEveryMethod) {
 
   EXPECT_EQ(Call(*control, u"FileExist", short_file), kTrue);
   EXPECT_EQ(Call(*control, u"FileExist", long_file), kFalse);
-  EXPECT_EQ(Call(*control, u"FolderExist", {Variant::String(U(long_file.parent_path()) + u"/" +
-                                                            std::u16string(260, u'd'))}),
+  EXPECT_EQ(Call(*control, u"FolderExist",
+                 {Variant::String(U(long_file.parent_path()) + u"/" + std::u16string(260, u'd'))}),
             kFalse);
   EXPECT_EQ(Call(*control, u"FileChanged", {Variant::String(U(long_file)), Variant::String(u"1")}),
             kFalse);
@@ -197,8 +197,9 @@ TEST_F(AccessMethodsTest, NullArgumentsAreRefusedQuietly) {
   WriteFile(work_ / "doc.txt", "d");
   EXPECT_EQ(Call(*control, u"FileExist", {Variant::Null()}), kFalse);
   EXPECT_EQ(Call(*control, u"FileChanged", {Variant::Null(), Variant::String(u"1")}), kFalse);
-  EXPECT_EQ(Call(*control, u"FileChanged", {Variant::String(U(work_ / "doc.txt")), Variant::Null()}),
-            kFalse);
+  EXPECT_EQ(
+      Call(*control, u"FileChanged", {Variant::String(U(work_ / "doc.txt")), Variant::Null()}),
+      kFalse);
   Call(*control, u"Open", {Variant::Null()});
   EXPECT_TRUE(Dialogs(0).Shown().empty());
 }

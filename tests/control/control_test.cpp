@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "control/control.h"
 #include "control/process_state.h"
 #include "control_test_support.h"
-#include "base/error_codes.h"
 #include "transfer/error_text.h"
 
 namespace qs {
@@ -47,7 +47,8 @@ TEST(ControlProperties, ResetGivesEveryDefault) {
 TEST(ControlProperties, LoadTakesSuppliedValuesAndDefaultsTheRest) {
   CQSFileTransferCtrl control(nullptr);
   MemoryBag bag;
-  bag.supplied = {{u"DatasourceName", Variant::String(u"ds")}, {u"User", Variant::String(u"a/b\\c")}};
+  bag.supplied = {{u"DatasourceName", Variant::String(u"ds")},
+                  {u"User", Variant::String(u"a/b\\c")}};
   control.LoadProperties(bag);
   EXPECT_EQ(Get(control, u"Url"), Variant::String(u"ERROR:NO_URL"));
   EXPECT_EQ(Get(control, u"DatasourceName"), Variant::String(u"ds"));
@@ -73,8 +74,11 @@ TEST(ControlProperties, UserIsSanitizedOnWrite) {
     std::u16string written;
     std::u16string read;
   };
-  const Row rows[] = {{u"a/b\\c", u"a_b_c"}, {u"..\\..\\x", u".._.._x"}, {u"//", u"__"},
-                      {u"plain user", u"plain user"}, {u"", u""}};
+  const Row rows[] = {{u"a/b\\c", u"a_b_c"},
+                      {u"..\\..\\x", u".._.._x"},
+                      {u"//", u"__"},
+                      {u"plain user", u"plain user"},
+                      {u"", u""}};
   for (const Row& row : rows) {
     Put(control, u"User", row.written);
     EXPECT_EQ(Get(control, u"User"), Variant::String(row.read));
@@ -102,9 +106,9 @@ TEST(ControlProperties, SaveWritesStampBasePropertiesThenTheFourInOrder) {
   control.SaveProperties(bag);
   std::vector<std::u16string> names;
   for (const auto& [name, value] : bag.written) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"_Version", u"_ExtentX", u"_ExtentY",
-                                                u"_StockProps", u"Url", u"UserWorkDir", u"User",
-                                                u"DatasourceName"}));
+  EXPECT_EQ(names,
+            (std::vector<std::u16string>{u"_Version", u"_ExtentX", u"_ExtentY", u"_StockProps",
+                                         u"Url", u"UserWorkDir", u"User", u"DatasourceName"}));
   ASSERT_EQ(bag.written.size(), 8u);
   EXPECT_EQ(bag.written[0].second, Variant::Int(0x00020002));
   for (size_t i = 1; i < 4; ++i) EXPECT_EQ(bag.written[i].second.type(), Variant::Type::kInt32);
@@ -195,13 +199,25 @@ TEST(ControlLifecycle, LocalMethodsAndPickersNeverOpenASession) {
     std::vector<Variant> args;
   };
   const Call calls[] = {
-      {u"FileExist", {s}},         {u"FolderExist", {s}},       {u"Open", {s}},
-      {u"DeleteFile", {s}},        {u"FileChanged", {s, s}},    {u"UpdateFileTime", {s, s}},
-      {u"SelectExportDir", {}},    {u"SelectDownloadDir", {}},  {u"SelectFiles", {}},
-      {u"SelectFilesInFolder", {Variant::Bool(true)}},          {u"SelectFile", {}},
-      {u"LocateFile", {s}},        {u"ChooseWorkDir", {}},      {u"ChangeWorkDir", {}},
-      {u"CheckWorkDir", {}},       {u"FinishOperation", {}},    {u"GetOperationScope", {}},
-      {u"SetOperationScope", {s}}, {u"GetTransferStatus", {Variant::Int(2)}},
+      {u"FileExist", {s}},
+      {u"FolderExist", {s}},
+      {u"Open", {s}},
+      {u"DeleteFile", {s}},
+      {u"FileChanged", {s, s}},
+      {u"UpdateFileTime", {s, s}},
+      {u"SelectExportDir", {}},
+      {u"SelectDownloadDir", {}},
+      {u"SelectFiles", {}},
+      {u"SelectFilesInFolder", {Variant::Bool(true)}},
+      {u"SelectFile", {}},
+      {u"LocateFile", {s}},
+      {u"ChooseWorkDir", {}},
+      {u"ChangeWorkDir", {}},
+      {u"CheckWorkDir", {}},
+      {u"FinishOperation", {}},
+      {u"GetOperationScope", {}},
+      {u"SetOperationScope", {s}},
+      {u"GetTransferStatus", {Variant::Int(2)}},
       {u"CancelTransfer", {Variant::Int(2)}},
   };
   for (const Call& call : calls) {
@@ -225,13 +241,15 @@ TEST(ControlLifecycle, PickersCancelledGiveTheirEmptyResults) {
 TEST(ControlLifecycle, TransferStartsRefuseNullArgumentsWithTheInvalidParameterText) {
   CQSFileTransferCtrl control(nullptr);
   const Variant invalid = MakeErrorResult(87);
-  EXPECT_EQ(control.Invoke(u"StartFileDownload", InvokeKind::kMethod,
-                           {Variant::Null(), Variant::String(u"/tmp/x")})
+  EXPECT_EQ(control
+                .Invoke(u"StartFileDownload", InvokeKind::kMethod,
+                        {Variant::Null(), Variant::String(u"/tmp/x")})
                 .value,
             invalid);
-  EXPECT_EQ(control.Invoke(u"StartFileUpload", InvokeKind::kMethod,
-                           {Variant::String(u"u"), Variant::Bool(true), Variant::String(u"/tmp/x"),
-                            Variant::Int(0)})
+  EXPECT_EQ(control
+                .Invoke(u"StartFileUpload", InvokeKind::kMethod,
+                        {Variant::String(u"u"), Variant::Bool(true), Variant::String(u"/tmp/x"),
+                         Variant::Int(0)})
                 .value,
             invalid);
   EXPECT_FALSE(control.session_open());

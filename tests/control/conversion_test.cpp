@@ -4,9 +4,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/error_codes.h"
 #include "control/script_error.h"
 #include "control/script_value.h"
-#include "base/error_codes.h"
 
 namespace qs {
 namespace {
@@ -41,9 +41,9 @@ TEST(ConvertArgument, ToString) {
       EXPECT_EQ(std::get<ScriptString>(c.value), row.expected);
     }
   }
-  EXPECT_FALSE(std::get<ScriptString>(ConvertArgument(Variant::String(u""), ValueType::kString)
-                                          .value)
-                   .is_null());
+  EXPECT_FALSE(
+      std::get<ScriptString>(ConvertArgument(Variant::String(u""), ValueType::kString).value)
+          .is_null());
 }
 
 TEST(ConvertArgument, ToBool) {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/error_codes.h"
 #include "control/control.h"
 #include "control_test_support.h"
-#include "base/error_codes.h"
 
 namespace qs {
 namespace {
@@ -41,8 +41,8 @@ TEST_F(DispatchTest, NamesAndNumbersReachTheSameEntry) {
   EXPECT_TRUE(control_.InvokeById(20, InvokeKind::kMethod, {Variant::Int(1)}).ok());
   EXPECT_EQ(transfer->cancel_count(), 2);
   // The described names of entries 8 to 10 reach them as well as the short names do.
-  for (std::u16string_view name : {u"ChooseWorkDir", u"chooseWorkDirWrapper", u"changeworkdirwrapper",
-                                   u"CheckWorkDirWrapper"}) {
+  for (std::u16string_view name : {u"ChooseWorkDir", u"chooseWorkDirWrapper",
+                                   u"changeworkdirwrapper", u"CheckWorkDirWrapper"}) {
     InvokeResult r = Call(name);
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.value, Variant::Bool(false));
@@ -82,8 +82,8 @@ TEST_F(DispatchTest, UnconvertibleArgumentsAreRefusedBeforeTheHandlerRuns) {
   }
   EXPECT_EQ(transfer->cancel_count(), 0);
   // What a script host would convert is accepted.
-  for (const Variant& ticket : {Variant::Int(3), Variant::String(u"4000000000"), Variant::Bool(true),
-                                Variant()}) {
+  for (const Variant& ticket :
+       {Variant::Int(3), Variant::String(u"4000000000"), Variant::Bool(true), Variant()}) {
     EXPECT_TRUE(Call(u"CancelTransfer", {ticket}).ok());
   }
   EXPECT_EQ(transfer->cancel_count(), 4);
@@ -102,8 +102,9 @@ TEST_F(DispatchTest, PropertiesAreReadByEveryKindButWrittenOnlyByPut) {
   EXPECT_EQ(control_.Invoke(u"url", InvokeKind::kMethod, {}).value, Variant::String(u"u1"));
   EXPECT_EQ(control_.InvokeById(0, InvokeKind::kPropertyGet, {}).value, Variant::String(u"u1"));
   EXPECT_EQ(control_.Invoke(u"Url", InvokeKind::kPropertyPut, {}).hresult, hresult::kBadParamCount);
-  EXPECT_EQ(control_.Invoke(u"FileExist", InvokeKind::kPropertyPut, {Variant::String(u"x")}).hresult,
-            hresult::kMemberNotFound);
+  EXPECT_EQ(
+      control_.Invoke(u"FileExist", InvokeKind::kPropertyPut, {Variant::String(u"x")}).hresult,
+      hresult::kMemberNotFound);
 }
 
 TEST_F(DispatchTest, PropertyWritesConvertTheValueToText) {
@@ -120,10 +121,12 @@ TEST_F(DispatchTest, PropertyWritesConvertTheValueToText) {
       {Variant::List({u"a"}), hresult::kTypeMismatch, Variant::String(u"")},
   };
   for (const Row& row : rows) {
-    ASSERT_TRUE(control_.Invoke(u"DatasourceName", InvokeKind::kPropertyPut, {Variant::String(u"")}).ok());
+    ASSERT_TRUE(
+        control_.Invoke(u"DatasourceName", InvokeKind::kPropertyPut, {Variant::String(u"")}).ok());
     EXPECT_EQ(control_.Invoke(u"DatasourceName", InvokeKind::kPropertyPut, {row.value}).hresult,
               row.hresult);
-    EXPECT_EQ(control_.Invoke(u"DatasourceName", InvokeKind::kPropertyGet, {}).value, row.read_back);
+    EXPECT_EQ(control_.Invoke(u"DatasourceName", InvokeKind::kPropertyGet, {}).value,
+              row.read_back);
   }
   // A refused write leaves the previous value.
   ASSERT_TRUE(control_.Invoke(u"User", InvokeKind::kPropertyPut, {Variant::String(u"kept")}).ok());

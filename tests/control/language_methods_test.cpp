@@ -42,7 +42,8 @@ class LanguageMethodsTest : public ::testing::Test {
     WriteFile(root_ / "de.qslp", good_);
     server_ = std::make_unique<devserver::Server>(devserver::Options{root_.path(), 0, nullptr});
     ASSERT_TRUE(server_->Start());
-    site_ = std::make_shared<testing::ScriptedSite>(FromUtf8(server_->base_url() + "/wc/page.html"));
+    site_ =
+        std::make_shared<testing::ScriptedSite>(FromUtf8(server_->base_url() + "/wc/page.html"));
     control_ = std::make_unique<CQSFileTransferCtrl>(site_);
   }
   void TearDown() override {
@@ -63,10 +64,10 @@ class LanguageMethodsTest : public ::testing::Test {
   }
   void SetLanguage(std::u16string language, std::u16string version = kAsked,
                    std::u16string url = u"/download?file=de.qslp") {
-    InvokeResult r = control_->Invoke(
-        u"SetLanguage", InvokeKind::kMethod,
-        {Variant::String(std::move(language)), Variant::String(std::move(version)),
-         Variant::String(std::move(url))});
+    InvokeResult r =
+        control_->Invoke(u"SetLanguage", InvokeKind::kMethod,
+                         {Variant::String(std::move(language)), Variant::String(std::move(version)),
+                          Variant::String(std::move(url))});
     ASSERT_TRUE(r.ok()) << ToUtf8(r.message);
     EXPECT_EQ(r.value.type(), Variant::Type::kEmpty);
   }
@@ -170,7 +171,8 @@ TEST_F(LanguageMethodsTest, DownloadedPackThatFailsIsDeletedAtTheLookupAndNotFet
   SetLanguage(u"de");
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(ModulePath()); }));
   // Each lookup checks the download; the one after it ended takes it over.
-  ASSERT_TRUE(WaitUntil([&] { return Title() == kOwnTitle && !control_->texts().download_pending(); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Title() == kOwnTitle && !control_->texts().download_pending(); }));
   EXPECT_FALSE(fs::exists(ModulePath()));
   EXPECT_EQ(server_->requests().size(), 1u);
 
@@ -194,7 +196,8 @@ TEST_F(LanguageMethodsTest, SignedPackWithAMalformedTableLoadsNothing) {
   // On disk: its version cannot be read, so it is fetched again (and is no better).
   WriteFile(ModulePath(), truncated);
   SetLanguage(u"de");
-  ASSERT_TRUE(WaitUntil([&] { return Title() == kOwnTitle && !control_->texts().download_pending(); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Title() == kOwnTitle && !control_->texts().download_pending(); }));
   EXPECT_EQ(server_->requests().size(), 1u);
   EXPECT_FALSE(control_->texts().module_loaded());
 }
@@ -221,8 +224,9 @@ TEST_F(LanguageMethodsTest, CallsThatCannotBeTrustedDoNothingAndSendNothing) {
     EXPECT_EQ(Title(), kPackTitle) << "the loaded pack stays in use";
   }
   // A missing URL as well.
-  ASSERT_TRUE(control_->Invoke(u"SetLanguage", InvokeKind::kMethod,
-                               {Variant::String(u"de"), Variant::String(kAsked), Variant::Null()})
+  ASSERT_TRUE(control_
+                  ->Invoke(u"SetLanguage", InvokeKind::kMethod,
+                           {Variant::String(u"de"), Variant::String(kAsked), Variant::Null()})
                   .ok());
   EXPECT_EQ(Title(), kPackTitle);
   EXPECT_TRUE(server_->requests().empty());

@@ -48,25 +48,40 @@ TEST(MethodTable, NumbersNamesAndSignaturesAreThePublishedOnes) {
       {9, u"ChangeWorkDir", u"changeWorkDirWrapper", {}, kBool},
       {10, u"CheckWorkDir", u"checkWorkDirWrapper", {}, kBool},
       {7, u"FileExist", u"FileExist", {{u"absName", kString}}, kBool},
-      {13, u"FileChanged", u"FileChanged", {{u"absName", kString}, {u"updateTime", kString}}, kBool},
-      {14, u"UpdateFileTime", u"UpdateFileTime",
-       {{u"absName", kString}, {u"updateTime", kString}}, kNone},
+      {13,
+       u"FileChanged",
+       u"FileChanged",
+       {{u"absName", kString}, {u"updateTime", kString}},
+       kBool},
+      {14,
+       u"UpdateFileTime",
+       u"UpdateFileTime",
+       {{u"absName", kString}, {u"updateTime", kString}},
+       kNone},
       {0, u"Url", u"Url", {}, kString},
       {1, u"UserWorkDir", u"UserWorkDir", {}, kString},
       {4, u"DatasourceName", u"DatasourceName", {}, kString},
       {29, u"SelectFilesInFolder", u"selectFilesInFolder", {{u"recursively", kBool}}, kVariant},
       {11, u"SelectFiles", u"selectFiles", {}, kVariant},
       {15, u"GetFileSizes", u"GetFileSizes", {{u"files", kVariant}}, kVariant},
-      {16, u"StartFileUpload", u"StartFileUpload",
+      {16,
+       u"StartFileUpload",
+       u"StartFileUpload",
        {{u"url", kString}, {u"firstFile", kBool}, {u"fileName", kString}, {u"chunkSize", kUInt32}},
        kVariant},
-      {17, u"StartFileDownload", u"StartFileDownload", {{u"Url", kString}, {u"filePath", kString}},
+      {17,
+       u"StartFileDownload",
+       u"StartFileDownload",
+       {{u"Url", kString}, {u"filePath", kString}},
        kVariant},
       {19, u"GetTransferStatus", u"GetTransferStatus", {{u"fileTicket", kUInt32}}, kVariant},
       {20, u"CancelTransfer", u"CancelTransfer", {{u"fileTicket", kUInt32}}, kNone},
       {6, u"User", u"User", {}, kString},
-      {32, u"SetLanguage", u"SetLanguage",
-       {{u"language", kString}, {u"resourceVersion", kString}, {u"resourceUrl", kString}}, kNone},
+      {32,
+       u"SetLanguage",
+       u"SetLanguage",
+       {{u"language", kString}, {u"resourceVersion", kString}, {u"resourceUrl", kString}},
+       kNone},
       {31, u"SelectFile", u"selectFile", {}, kString},
       {33, u"LocateFile", u"locateFile", {{u"filePath", kString}}, kString},
       {34, u"FinishOperation", u"FinishOperation", {}, kNone},
@@ -98,11 +113,21 @@ TEST(MethodTable, NamesResolveWhateverTheirCase) {
     int32_t dispid;
   };
   const Row rows[] = {
-      {u"gettransferstatus", 19},     {u"GETTRANSFERSTATUS", 19},   {u"selectfiles", 11},
-      {u"chooseWorkDirWrapper", 8},   {u"CHOOSEWORKDIRWRAPPER", 8}, {u"ChooseWorkDir", 8},
-      {u"changeworkdirwrapper", 9},   {u"checkWorkDirWrapper", 10}, {u"checkworkdir", 10},
-      {u"url", 0},                    {u"URL", 0},                  {u"user", 6},
-      {u"selectExportDir", 5},        {u"LOCATEFILE", 33},          {u"folderexist", 37},
+      {u"gettransferstatus", 19},
+      {u"GETTRANSFERSTATUS", 19},
+      {u"selectfiles", 11},
+      {u"chooseWorkDirWrapper", 8},
+      {u"CHOOSEWORKDIRWRAPPER", 8},
+      {u"ChooseWorkDir", 8},
+      {u"changeworkdirwrapper", 9},
+      {u"checkWorkDirWrapper", 10},
+      {u"checkworkdir", 10},
+      {u"url", 0},
+      {u"URL", 0},
+      {u"user", 6},
+      {u"selectExportDir", 5},
+      {u"LOCATEFILE", 33},
+      {u"folderexist", 37},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.asked.begin(), row.asked.end()));
@@ -113,9 +138,8 @@ TEST(MethodTable, NamesResolveWhateverTheirCase) {
 }
 
 TEST(MethodTable, OnlyWholeNamesResolve) {
-  for (std::u16string_view name :
-       {u"", u"GetTransferStatu", u"GetTransferStatusX", u"Wrapper", u"chooseWorkDirWrappe",
-        u"openWrapper", u" Url", u"Url "}) {
+  for (std::u16string_view name : {u"", u"GetTransferStatu", u"GetTransferStatusX", u"Wrapper",
+                                   u"chooseWorkDirWrappe", u"openWrapper", u" Url", u"Url "}) {
     SCOPED_TRACE(std::string(name.begin(), name.end()));
     EXPECT_EQ(MethodTable::FindByName(name), nullptr);
   }

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "control/client_site.h"
 #include "control/control.h"
 #include "control/control_test_support.h"
 #include "devserver/server.h"
 #include "dialogs/scripted_dialogs.h"
-#include "base/text.h"
 #include "support/temp_dir.h"
 #include "transfer/error_text.h"
 
@@ -137,8 +137,7 @@ TEST_F(UploadMethodsTest, CancellingTheCredentialsPromptEndsTheUpload) {
   server_->AddFault(devserver::Fault::Challenge(devserver::AuthScheme::kDigest, "ann", "s3cret")
                         .Times(devserver::Fault::kUnlimited));
   const fs::path file = Local("auth.txt", 5000);
-  site_->dialogs.Queue(
-      {scripted::Button{platform::MessageAnswer::kYes}, scripted::Cancel{}});
+  site_->dialogs.Queue({scripted::Button{platform::MessageAnswer::kYes}, scripted::Cancel{}});
   const std::string url = "http://ann:wrong@" + server_->base_url().substr(7) + "/wc/upload";
   ASSERT_EQ(Upload(file, 4096, false, FromUtf8(url)).type(), Variant::Type::kInt32);
   EXPECT_EQ(FinalStatus(), "-1|0|Cancelled");

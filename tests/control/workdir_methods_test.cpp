@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "control/client_site.h"
@@ -16,7 +17,6 @@
 #include "control/control_test_support.h"
 #include "dialogs/scripted_dialogs.h"
 #include "platform/settings_store.h"
-#include "base/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -25,9 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::scripted::Cancel;
+using platform::scripted::Folder;
 using testing::ScopedEnv;
 using testing::ScriptedSite;
-using platform::scripted::Folder;
 
 class WorkDirMethodsTest : public ::testing::Test {
  protected:

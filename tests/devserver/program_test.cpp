@@ -1,7 +1,7 @@
 // The qsft-devserver program: its first output line, its faults from the command line, and
 // its orderly end on SIGTERM.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>

@@ -89,7 +89,8 @@ TEST(FaultSpecTest, ParsesTheCompactForm) {
   EXPECT_EQ(f->times, 1u);
   EXPECT_EQ(f->path_prefix, "/download");
 
-  f = ParseFaultDescription("status=500,body=disk full,method=POST,query=chunkIdx=2&,skip=0", &error);
+  f = ParseFaultDescription("status=500,body=disk full,method=POST,query=chunkIdx=2&,skip=0",
+                            &error);
   ASSERT_TRUE(f) << error;
   EXPECT_EQ(f->status, 500);
   EXPECT_EQ(f->body, "disk full");
@@ -102,7 +103,8 @@ TEST(FaultSpecTest, ParsesTheCompactForm) {
   EXPECT_EQ(f->auth_realm, AuthRealm::kProxy);
   EXPECT_EQ(f->times, Fault::kUnlimited);
 
-  f = ParseFaultDescription("stall=before-head,stall-ms=250,resumed-from-delta=-1,raw=a\\r\\nb", &error);
+  f = ParseFaultDescription("stall=before-head,stall-ms=250,resumed-from-delta=-1,raw=a\\r\\nb",
+                            &error);
   ASSERT_TRUE(f) << error;
   EXPECT_EQ(f->stall, StallPoint::kBeforeHead);
   EXPECT_EQ(f->stall_for.count(), 250);

@@ -77,16 +77,16 @@ TEST_F(RobustnessTest, HeadGetsTheHeadOfGetAndNoBody) {
 
 TEST_F(RobustnessTest, TwoDifferentContentLengthsAreRefused) {
   RawClient differing(server_.port());
-  ASSERT_TRUE(differing.Send(
-      "POST /up?chunkIdx=1&offset=0 HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n"
-      "Content-Length: 30\r\n\r\nabc"));
+  ASSERT_TRUE(
+      differing.Send("POST /up?chunkIdx=1&offset=0 HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n"
+                     "Content-Length: 30\r\n\r\nabc"));
   EXPECT_EQ(differing.Read().status, 400);
   EXPECT_TRUE(differing.ClosedByServer());
 
   RawClient repeated(server_.port());  // the same value twice says one thing
-  ASSERT_TRUE(repeated.Send(
-      "POST /up?chunkIdx=1&offset=0 HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n"
-      "Content-Length: 3\r\n\r\nabc"));
+  ASSERT_TRUE(
+      repeated.Send("POST /up?chunkIdx=1&offset=0 HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n"
+                    "Content-Length: 3\r\n\r\nabc"));
   EXPECT_EQ(repeated.Read().status, 200);
 }
 
@@ -100,7 +100,7 @@ TEST_F(RobustnessTest, PartFilesAreNeverServed) {
   }
   ASSERT_FALSE(part.empty());
   for (const std::string& name : {".qsft-parts/" + part, "./.qsft-parts/" + part,
-                                 ".qsft-parts%2F" + part, std::string(".qsft-parts")}) {
+                                  ".qsft-parts%2F" + part, std::string(".qsft-parts")}) {
     ASSERT_TRUE(client.Get("/download?file=" + name));
     EXPECT_EQ(client.Read().status, 403) << name;
   }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/scripted_dialogs.h"
 #include "base/error.h"
+#include "dialogs/scripted_dialogs.h"
 
 namespace qs {
 namespace {
@@ -116,8 +116,7 @@ TEST(PickFileToLocate, SplitsThePageGivenPathIntoStartDirectoryAndTitle) {
       {"mixed", u"/w\\docs/sub\\r.txt", u"/w/docs/sub/", u"Locate File (r.txt)"},
       {"bare name is the start", u"report.odt", u"report.odt", u"Locate File ()"},
       {"empty path", u"", u"", u"Locate File ()"},
-      {"placeholders in the name stay literal", u"/w/%s%d.txt", u"/w/",
-       u"Locate File (%s%d.txt)"},
+      {"placeholders in the name stay literal", u"/w/%s%d.txt", u"/w/", u"Locate File (%s%d.txt)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/scripted_dialogs.h"
 #include "base/error.h"
 #include "base/text.h"
+#include "dialogs/scripted_dialogs.h"
 #include "support/temp_dir.h"
 #include "workdir/operation_scope.h"
 
@@ -174,8 +174,8 @@ TEST_F(PickersTest, FilePickersGrantEachChosenFileExactly) {
 }
 
 TEST_F(PickersTest, FolderPickersGrantTheirKindAndACancelKeepsThePreviousGrant) {
-  dialogs_.Queue({scripted::Folder{U(tree_)}, scripted::Cancel{},
-                  scripted::Folder{U(tree_ / "sub")}});
+  dialogs_.Queue(
+      {scripted::Folder{U(tree_)}, scripted::Cancel{}, scripted::Folder{U(tree_ / "sub")}});
   EXPECT_EQ(SelectExportDir(context_), U(tree_));
   EXPECT_EQ(guard_.scope().kind, ScopeKind::kExportDir);
   EXPECT_EQ(SelectExportDir(context_), std::nullopt);
@@ -194,8 +194,8 @@ TEST_F(PickersTest, LocateFileNamesTheFileAndGrantsTheChosenFilesFolder) {
   const fs::path elsewhere = dir_.path() / "elsewhere";
   WriteFile(elsewhere / "renamed.txt", "r");
   WriteFile(elsewhere / "neighbour.txt", "n");
-  dialogs_.Queue({scripted::Files{{U(elsewhere / "renamed.txt")}}, scripted::Cancel{},
-                  scripted::Cancel{}});
+  dialogs_.Queue(
+      {scripted::Files{{U(elsewhere / "renamed.txt")}}, scripted::Cancel{}, scripted::Cancel{}});
   EXPECT_EQ(LocateFile(context_, u"a/b/report.txt"), U(elsewhere) + u"/");
   EXPECT_EQ(guard_.scope().kind, ScopeKind::kLocatedDir);
   EXPECT_TRUE(guard_.CheckAccess(U(elsewhere / "neighbour.txt"), access_mask::kExist));

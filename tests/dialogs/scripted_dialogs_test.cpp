@@ -48,8 +48,7 @@ TEST(ScriptedDialogs, AnswersAreConsumedInOrderAcrossDialogKinds) {
   ScriptedDialogs dialogs;
   dialogs.Queue({scripted::Folder{u"/data/out"},
                  scripted::Files{{u"/a/x.txt", u"/a/y.txt", u"/b/z.txt"}},
-                 scripted::Button{MessageAnswer::kYes},
-                 scripted::Login{{u"alice", u"s3cret"}},
+                 scripted::Button{MessageAnswer::kYes}, scripted::Login{{u"alice", u"s3cret"}},
                  scripted::App{u"org.example.Editor.desktop"}});
 
   auto folder = dialogs.PickFolder(FolderPickerRequest(u"Pick", u"/data"));

@@ -12,8 +12,8 @@
 
 #include <string>
 
-#include "faults/fault_fixture.h"
 #include "base/error_codes.h"
+#include "faults/fault_fixture.h"
 #include "transfer/error_text.h"
 
 namespace qs::testing {
@@ -40,16 +40,18 @@ std::string DownloadUnderLimit(const fs::path& root, const fs::path& target) {
   getrlimit(RLIMIT_FSIZE, &limit);
   limit.rlim_cur = kLimit;
   if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return "child: no limit";
-  InvokeResult started = control.Invoke(
-      u"StartFileDownload", InvokeKind::kMethod,
-      {Variant::String(u"/download?file=big.bin"), Variant::String(U(target))});
+  InvokeResult started =
+      control.Invoke(u"StartFileDownload", InvokeKind::kMethod,
+                     {Variant::String(u"/download?file=big.bin"), Variant::String(U(target))});
   if (started.value.type() != Variant::Type::kInt32) return "child: not started";
   std::string status;
-  WaitFor([&] {
-    status = ToUtf8(
-        control.Invoke(u"GetTransferStatus", InvokeKind::kMethod, {Variant::Int(0)}).value.as_string());
-    return status.rfind("1|", 0) != 0;
-  }, 120000);
+  WaitFor(
+      [&] {
+        status = ToUtf8(control.Invoke(u"GetTransferStatus", InvokeKind::kMethod, {Variant::Int(0)})
+                            .value.as_string());
+        return status.rfind("1|", 0) != 0;
+      },
+      120000);
   return status;
 }
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "faults/fault_fixture.h"
 #include "base/error_codes.h"
+#include "faults/fault_fixture.h"
 #include "transfer/error_text.h"
 #include "transfer/session.h"
 #include "transfer/transferred_file.h"
@@ -130,9 +130,8 @@ TEST_F(DownloadFaultTest, ResumptionRefusedByTheServerIsATransferError) {
 TEST_F(DownloadFaultTest, ResumptionBrokenAgainAndAgainStillCompletesWhileDataFlows) {
   // Every answer, resumed or not, breaks after 64 KiB: each resumption brings data, so the
   // count of resumptions without data never grows and no pause is made.
-  server_->AddFault(devserver::Fault::BreakAfter(65536)
-                        .Path("/download")
-                        .Times(devserver::Fault::kUnlimited));
+  server_->AddFault(
+      devserver::Fault::BreakAfter(65536).Path("/download").Times(devserver::Fault::kUnlimited));
   ASSERT_EQ(Start().type(), Variant::Type::kInt32);
   EXPECT_EQ(FinalStatus(*control_), "10|" + std::to_string(kFileSize) + "|");
   EXPECT_EQ(server_->requests().size(), kFileSize / 65536);
@@ -159,8 +158,8 @@ TEST_F(DownloadFaultTest, ASlowServerWithoutALengthFailsWithTheTimeOutText) {
     ScopedSessionTimeoutsForTesting short_timeouts(400);
     ASSERT_EQ(Start().type(), Variant::Type::kInt32);
   }
-  EXPECT_EQ(FinalStatus(*control_), "-1|" + std::to_string(kFirstPiece) + "|" +
-                                        TextOf(ErrorCode::kInternetTimeout));
+  EXPECT_EQ(FinalStatus(*control_),
+            "-1|" + std::to_string(kFirstPiece) + "|" + TextOf(ErrorCode::kInternetTimeout));
   EXPECT_EQ(server_->requests().size(), 1u);  // nothing to resume with
   ExpectOlderTargetIntact();
 }
@@ -182,8 +181,8 @@ TEST_F(DownloadFaultTest, TargetFolderRemovedDuringTheTransferFailsAtTheRename) 
   AwaitRunningAt(*control_, kFirstPiece);
   fs::remove_all(downloads_);
   server_->ReleaseStalls();
-  EXPECT_EQ(FinalStatus(*control_), "-1|" + std::to_string(kFileSize) + "|" +
-                                        TextOf(ErrorCode::kFileNotFound));
+  EXPECT_EQ(FinalStatus(*control_),
+            "-1|" + std::to_string(kFileSize) + "|" + TextOf(ErrorCode::kFileNotFound));
   EXPECT_FALSE(fs::exists(downloads_));  // nothing recreated it
 }
 
@@ -240,9 +239,9 @@ TEST_F(DownloadFaultTest, HundredsOfDownloadsReplacedWhileThePagePolls) {
     Variant ticket = Download(*control_, "small.bin", target);
     if (ticket.type() == Variant::Type::kBool) {
       // At most 32 workers run at once: a start beyond them is refused until one has ended.
-      ASSERT_TRUE(WaitFor([] {
-        return TransferredFile::RunningWorkers() < TransferredFile::kMaxRunningWorkers;
-      }, 30000));
+      ASSERT_TRUE(WaitFor(
+          [] { return TransferredFile::RunningWorkers() < TransferredFile::kMaxRunningWorkers; },
+          30000));
       ticket = Download(*control_, "small.bin", target);
     }
     ASSERT_EQ(ticket.type(), Variant::Type::kInt32) << i;
@@ -255,12 +254,14 @@ TEST_F(DownloadFaultTest, HundredsOfDownloadsReplacedWhileThePagePolls) {
       << last.state << "|" << last.bytes << "|" << last.text;
   // Every replaced download goes on to its end by itself (the control is kept meanwhile: its
   // destruction would close the session under them). Each own target appears at its commit.
-  ASSERT_TRUE(WaitFor([&] {
-    for (int i = 0; i < kCount; i += 2) {
-      if (!fs::exists(downloads_ / ("own-" + std::to_string(i) + ".bin"))) return false;
-    }
-    return server_->requests().size() >= size_t(kCount) && TemporaryFiles(downloads_).empty();
-  }, 120000));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (int i = 0; i < kCount; i += 2) {
+          if (!fs::exists(downloads_ / ("own-" + std::to_string(i) + ".bin"))) return false;
+        }
+        return server_->requests().size() >= size_t(kCount) && TemporaryFiles(downloads_).empty();
+      },
+      120000));
   for (int i = 0; i < kCount; i += 2) {
     EXPECT_TRUE(ReadFile(downloads_ / ("own-" + std::to_string(i) + ".bin")) == Pattern(kSize, 3))
         << i;

@@ -52,7 +52,8 @@ void FaultTest::SetUp() {
     Serve("warm.bin", "warm");
     auto control = MakeControl();
     GrantDownloadDir(*control, downloads_);
-    ASSERT_EQ(Download(*control, "warm.bin", downloads_ / "warm.bin").type(), Variant::Type::kInt32);
+    ASSERT_EQ(Download(*control, "warm.bin", downloads_ / "warm.bin").type(),
+              Variant::Type::kInt32);
     ASSERT_EQ(FinalStatus(*control), "10|4|");
     control.reset();
     sites_.clear();
@@ -123,10 +124,12 @@ std::string FaultTest::Status(CQSFileTransferCtrl& control) {
 
 std::string FaultTest::FinalStatus(CQSFileTransferCtrl& control) {
   std::string status;
-  WaitFor([&] {
-    status = Status(control);
-    return status.rfind("1|", 0) != 0 && status.rfind("2|", 0) != 0;
-  }, 120000);
+  WaitFor(
+      [&] {
+        status = Status(control);
+        return status.rfind("1|", 0) != 0 && status.rfind("2|", 0) != 0;
+      },
+      120000);
   return status;
 }
 

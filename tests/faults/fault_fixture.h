@@ -15,14 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "control/client_site.h"
 #include "control/control.h"
 #include "control/control_test_support.h"
 #include "devserver/server.h"
 #include "dialogs/scripted_dialogs.h"
-#include "base/text.h"
-#include "support/scoped_env.h"
 #include "support/pattern.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace qs::testing {
@@ -79,8 +79,8 @@ class FaultTest : public ::testing::Test {
   TempDir dir_;
   ScopedEnv config_;
   ScopedEnv data_;
-  TempDir root_;                    // what the server serves
-  fs::path downloads_;              // the picked download folder
+  TempDir root_;        // what the server serves
+  fs::path downloads_;  // the picked download folder
   std::unique_ptr<devserver::Server> server_;
   std::vector<std::shared_ptr<ScriptedSite>> sites_;
   std::unique_ptr<CQSFileTransferCtrl> control_;  // made and granted `downloads_` in SetUp

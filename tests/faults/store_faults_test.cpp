@@ -1,8 +1,8 @@
 // The configuration store on a bad day: another process holds its write lock, or the file is
 // damaged. Downloads that depend on the working directory, and those into a picked folder, keep
 // working; a damaged store is never rewritten.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -58,8 +58,7 @@ class UploadFaultTest : public FaultTest {
 };
 
 TEST_F(UploadFaultTest, ConnectionBrokenInTheMiddleOfAChunk) {
-  server_->AddFault(
-      devserver::Fault::BreakAfter(5000).Method("POST").Query("chunkIdx=2&"));
+  server_->AddFault(devserver::Fault::BreakAfter(5000).Method("POST").Query("chunkIdx=2&"));
   ASSERT_EQ(Upload().type(), Variant::Type::kInt32);
   const std::string status = FinalStatus(*control_);
   EXPECT_EQ(StateOf(status), "-1") << status;

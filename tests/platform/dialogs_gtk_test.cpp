@@ -16,9 +16,9 @@
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "platform/dialogs.h"
 #include "platform/dialogs_gtk_screenshot.h"
-#include "base/text.h"
 #include "support/temp_dir.h"
 
 // Fontconfig keeps its font caches for the life of the process; LeakSanitizer reports them
@@ -179,7 +179,8 @@ TEST_F(GtkDialogsTest, MessageBoxAnswersAsPressed) {
     const std::string caption = UniqueTitle(c.name);
     MessageBoxRequest request(u"Allow access to \"a %s <b>.txt\"?", FromUtf8(caption),
                               MessageIcon::kQuestion, c.buttons);
-    auto result = ShowAsync([dialogs = dialogs_, request] { return dialogs->ShowMessage(request); });
+    auto result =
+        ShowAsync([dialogs = dialogs_, request] { return dialogs->ShowMessage(request); });
     const std::string window = FindWindow(caption);
     ASSERT_FALSE(window.empty()) << "the message box never appeared";
     ASSERT_TRUE(SendKey(window, c.key));
@@ -191,7 +192,8 @@ TEST_F(GtkDialogsTest, MessageBoxAnswersAsPressed) {
 TEST_F(GtkDialogsTest, CredentialsPromptReturnsWhatWasTyped) {
   const std::string server = UniqueTitle("server");
   CredentialsRequest request(FromUtf8(server), u"Quillstone", u"alice");
-  auto result = ShowAsync([dialogs = dialogs_, request] { return dialogs->AskCredentials(request); });
+  auto result =
+      ShowAsync([dialogs = dialogs_, request] { return dialogs->AskCredentials(request); });
   const std::string window = FindWindow("Authentication Required");
   ASSERT_FALSE(window.empty()) << "the credentials prompt never appeared";
   // The password field has the focus when a user name is proposed.

@@ -18,8 +18,8 @@ TEST(HostNames, ConvertsInternationalHostsToLowerCaseXnLabels) {
       {u"b\u00fccher.example", u"xn--bcher-kva.example"},
       {u"B\u00dcCHER.Example", u"xn--bcher-kva.example"},  // case mapped, ASCII labels too
       {u"\u65e5\u672c\u8a9e.jp", u"xn--wgv71a119e.jp"},
-      {u"fa\u00df.de", u"xn--fa-hia.de"},                  // nontransitional: sharp s kept
-      {u"\u00fc\u3002example", u"xn--tda.example"},        // ideographic full stop separates
+      {u"fa\u00df.de", u"xn--fa-hia.de"},            // nontransitional: sharp s kept
+      {u"\u00fc\u3002example", u"xn--tda.example"},  // ideographic full stop separates
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.ascii, c.ascii + std::char_traits<char16_t>::length(c.ascii)));
@@ -42,17 +42,17 @@ TEST(HostNames, AsciiHostsComeBackUnchanged) {
 // Characters outside the STD3 rules are refused, never dropped to give another host.
 TEST(HostNames, RefusesHostsWithoutValidAsciiForm) {
   const char16_t* refused[] = {
-      u"a_b\u00fc.example",   // "_": the library's STD3 mode would give the form of "ab\u00fc"
+      u"a_b\u00fc.example",  // "_": the library's STD3 mode would give the form of "ab\u00fc"
       u"bad space\u00fc",
       u"\u00fc.exa%mple",
       u"\u00fc/x",
       u"\u00fc:80",
-      u"\u00fc\uff3fx",       // fullwidth low line maps to "_"
-      u"\u00fc\uff0fx",       // fullwidth solidus maps to "/"
-      u"\u00fc-.example",     // hyphen at a label's end
+      u"\u00fc\uff3fx",    // fullwidth low line maps to "_"
+      u"\u00fc\uff0fx",    // fullwidth solidus maps to "/"
+      u"\u00fc-.example",  // hyphen at a label's end
       u"-\u00fc.example",
-      u"\u00fc..example",     // empty label
-      u"\u00fc.example.",     // empty last label
+      u"\u00fc..example",  // empty label
+      u"\u00fc.example.",  // empty last label
       u"\u00fcaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.example",
       u"\ufffd.example",
   };

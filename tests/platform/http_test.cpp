@@ -14,8 +14,8 @@
 
 #include "devserver/server.h"
 #include "platform/http_curl_errors.h"
-#include "support/temp_dir.h"
 #include "platform/last_error.h"
+#include "support/temp_dir.h"
 
 namespace qs::platform {
 namespace {
@@ -373,11 +373,26 @@ TEST_F(HttpSessionTest, AClosedSessionRefusesNewRequestsAndAbortsOpenOnes) {
 
 struct Outcome {
   explicit Outcome(int curl_code) { value.curl_code = curl_code; }
-  Outcome& Final() { value.head_final = true; return *this; }
-  Outcome& Errno(int err) { value.os_errno = err; return *this; }
-  Outcome& AfterRedirect() { value.after_redirect = true; return *this; }
-  Outcome& Aborted(HttpAbort why) { value.abort = why; return *this; }
-  Outcome& Text(std::string_view text) { value.error_text = text; return *this; }
+  Outcome& Final() {
+    value.head_final = true;
+    return *this;
+  }
+  Outcome& Errno(int err) {
+    value.os_errno = err;
+    return *this;
+  }
+  Outcome& AfterRedirect() {
+    value.after_redirect = true;
+    return *this;
+  }
+  Outcome& Aborted(HttpAbort why) {
+    value.abort = why;
+    return *this;
+  }
+  Outcome& Text(std::string_view text) {
+    value.error_text = text;
+    return *this;
+  }
   CurlOutcome value;
 };
 

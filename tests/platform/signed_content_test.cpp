@@ -82,9 +82,9 @@ TEST_F(SignedContentTest, GarbageIsUnreadable) {
 
 TEST_F(SignedContentTest, SigningWithAKeyOfAnotherCertificateFails) {
   std::string problem;
-  EXPECT_TRUE(SignContent("x", {(dir_ / "rogue.key").string(), (dir_ / "signer.pem").string(), ""},
-                          problem)
-                  .empty());
+  EXPECT_TRUE(
+      SignContent("x", {(dir_ / "rogue.key").string(), (dir_ / "signer.pem").string(), ""}, problem)
+          .empty());
   EXPECT_NE(problem.find("does not belong"), std::string::npos) << problem;
 }
 

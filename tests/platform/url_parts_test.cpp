@@ -17,9 +17,9 @@ TEST(UrlParts, IsUrl) {
                               u"HTTP://H/", u"http://h/a b"}) {
     EXPECT_TRUE(IsUrl(url)) << Narrow(url);
   }
-  for (const char16_t* text : {u"", u"h/x", u"/x", u"x", u"c:\\x", u"mailto:a@b",
-                               u"javascript:alert(1)", u"http://*.example/", u"http://h:99999/",
-                               u"http://h/\x01"}) {
+  for (const char16_t* text :
+       {u"", u"h/x", u"/x", u"x", u"c:\\x", u"mailto:a@b", u"javascript:alert(1)",
+        u"http://*.example/", u"http://h:99999/", u"http://h/\x01"}) {
     EXPECT_FALSE(IsUrl(text)) << Narrow(text);
   }
   EXPECT_FALSE(IsUrl(std::u16string(u"http://h/\0x", 11)));
@@ -47,18 +47,18 @@ TEST(UrlParts, Splits) {
   const SplitCase cases[] = {
       {u"http://h", u"http", u"h", 80, false, u"", u"", u"/", u""},
       {u"http://h:80/", u"http", u"h", 80, true, u"", u"", u"/", u""},
-      {u"https://Host.Example/app/page?a=1&b=2", u"https", u"Host.Example", 443, false, u"",
-       u"", u"/app/page", u"a=1&b=2"},
+      {u"https://Host.Example/app/page?a=1&b=2", u"https", u"Host.Example", 443, false, u"", u"",
+       u"/app/page", u"a=1&b=2"},
       {u"HTTPS://H:8443/x", u"https", u"H", 8443, true, u"", u"", u"/x", u""},
       {u"http://user:p%40ss@h/", u"http", u"h", 80, false, u"user", u"p@ss", u"/", u""},
       {u"http://user@h/", u"http", u"h", 80, false, u"user", u"", u"/", u""},
       {u"http://:@h/", u"http", u"h", 80, false, u"", u"", u"/", u""},
       {u"http://[::1]:8080/x", u"http", u"[::1]", 8080, true, u"", u"", u"/x", u""},
-      {u"http://b\u00fccher.example/\u00fc?\u00e4", u"http", u"b\u00fccher.example", 80, false,
-       u"", u"", u"/%C3%BC", u"%C3%A4"},
+      {u"http://b\u00fccher.example/\u00fc?\u00e4", u"http", u"b\u00fccher.example", 80, false, u"",
+       u"", u"/%C3%BC", u"%C3%A4"},
       {u"http://h/a b", u"http", u"h", 80, false, u"", u"", u"/a%20b", u""},
       {u"ftp://h/x", u"ftp", u"h", 21, false, u"", u"", u"/x", u""},
-      {u"foo://h/x", u"foo", u"h", 0, false, u"", u"", u"/x", u""},     // unknown: no default
+      {u"foo://h/x", u"foo", u"h", 0, false, u"", u"", u"/x", u""},  // unknown: no default
       {u"foo://h:7/x", u"foo", u"h", 7, true, u"", u"", u"/x", u""},
       {u"file:///etc/x", u"file", u"", 0, false, u"", u"", u"/etc/x", u""},
   };
@@ -125,7 +125,7 @@ TEST(UrlParts, CombinesLikeABrowser) {
       {page, u"//other:81/b", u"https://other:81/b"},
       {page, u"http://h/z", u"http://h/z"},
       {page, u"HTTP://H:80/z", u"http://H:80/z"},
-      {page, u"", u"https://Host.Example/app/page?x=1"},         // the page itself
+      {page, u"", u"https://Host.Example/app/page?x=1"},  // the page itself
       {page, u" \t ", u"https://Host.Example/app/page?x=1"},
       {page, u"  up\tlo\nad/x \r\n", u"https://Host.Example/app/upload/x"},
       // Escaped as browsers send them: a space is %20 in the query as well (a "+" there is a
@@ -133,7 +133,8 @@ TEST(UrlParts, CombinesLikeABrowser) {
       {page, u"my file.txt?n=a b&p=1+2", u"https://Host.Example/app/my%20file.txt?n=a%20b&p=1+2"},
       {page, u"\u00fc?\u00e4#\u00f6 x", u"https://Host.Example/app/%C3%BC?%C3%A4#%C3%B6%20x"},
       {page, u"a%20b?c%2Bd", u"https://Host.Example/app/a%20b?c%2Bd"},  // escapes kept, not doubled
-      {page, u"p\"<>`{}|?q\"<>'`{}", u"https://Host.Example/app/p%22%3C%3E%60%7B%7D|?q%22%3C%3E%27`{}"},
+      {page, u"p\"<>`{}|?q\"<>'`{}",
+       u"https://Host.Example/app/p%22%3C%3E%60%7B%7D|?q%22%3C%3E%27`{}"},
       {u"foo://h/a", u"b?q'", u"foo://h/b?q'"},  // ' is escaped in the query of web schemes only
       {u"http://h/my app/", u"x", u"http://h/my%20app/x"},
       {page, u"..\\up\\x?a=\\b", u"https://Host.Example/up/x?a=\\b"},

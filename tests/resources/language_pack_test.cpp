@@ -37,22 +37,25 @@ TEST(LanguagePackTest, RefusesMalformedTables) {
     return DecodeLanguagePack(content).has_value();
   };
   EXPECT_TRUE(with([](std::string&) {}));
-  EXPECT_FALSE(with([](std::string& c) { c[0] = 'X'; }));             // not a pack
-  EXPECT_FALSE(with([](std::string& c) { c[4] = 2; }));               // unknown layout
-  EXPECT_FALSE(with([](std::string& c) { c[16] = 3; }));              // more entries than held
-  EXPECT_FALSE(with([](std::string& c) { c[18] = static_cast<char>(0xFF); c[19] = 0x7F; }));
-  EXPECT_FALSE(with([](std::string& c) { c[26] = 1; }));              // the same id twice
-  EXPECT_FALSE(with([](std::string& c) { c[26] = 0; }));              // ids out of order
-  EXPECT_FALSE(with([](std::string& c) { c[22] = 0x7F; }));           // length beyond the end
+  EXPECT_FALSE(with([](std::string& c) { c[0] = 'X'; }));  // not a pack
+  EXPECT_FALSE(with([](std::string& c) { c[4] = 2; }));    // unknown layout
+  EXPECT_FALSE(with([](std::string& c) { c[16] = 3; }));   // more entries than held
+  EXPECT_FALSE(with([](std::string& c) {
+    c[18] = static_cast<char>(0xFF);
+    c[19] = 0x7F;
+  }));
+  EXPECT_FALSE(with([](std::string& c) { c[26] = 1; }));     // the same id twice
+  EXPECT_FALSE(with([](std::string& c) { c[26] = 0; }));     // ids out of order
+  EXPECT_FALSE(with([](std::string& c) { c[22] = 0x7F; }));  // length beyond the end
   // A count beyond any id range, and a text over the longest accepted.
   std::string huge = EncodeLanguagePack(LanguagePack{7, {}});
   huge[18] = 0x01;
   huge[19] = 0x01;
   EXPECT_FALSE(DecodeLanguagePack(huge));
-  EXPECT_TRUE(DecodeLanguagePack(EncodeLanguagePack(
-      LanguagePack{7, {{1, std::u16string(kMaxPackTextLength, u'x')}}})));
-  EXPECT_FALSE(DecodeLanguagePack(EncodeLanguagePack(
-      LanguagePack{7, {{1, std::u16string(kMaxPackTextLength + 1, u'x')}}})));
+  EXPECT_TRUE(DecodeLanguagePack(
+      EncodeLanguagePack(LanguagePack{7, {{1, std::u16string(kMaxPackTextLength, u'x')}}})));
+  EXPECT_FALSE(DecodeLanguagePack(
+      EncodeLanguagePack(LanguagePack{7, {{1, std::u16string(kMaxPackTextLength + 1, u'x')}}})));
 }
 
 TEST(LanguagePackTest, ResourceVersionReadsLikeTheUnsignedHexConversion) {
@@ -93,8 +96,8 @@ TEST(LanguagePackTest, OnlyPlainLanguagesAndModuleNamesMakeAPath) {
     EXPECT_FALSE(BuildModulePath(language, u"http://h/r")) << ToUtf8(language);
   }
   EXPECT_FALSE(BuildModulePath(std::u16string(36, u'a'), u"http://h/r"));
-  for (std::u16string_view url : {u"http://h/", u"http://h/a/.", u"http://h/a/..",
-                                  u"http://h/a\\..\\..\\x"}) {
+  for (std::u16string_view url :
+       {u"http://h/", u"http://h/a/.", u"http://h/a/..", u"http://h/a\\..\\..\\x"}) {
     EXPECT_FALSE(BuildModulePath(u"de", url)) << ToUtf8(url);
   }
 }

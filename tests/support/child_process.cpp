@@ -25,8 +25,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args,
   if (err_path.empty()) {
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   } else {
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
   }
   std::vector<std::string> arg_store = args;
   std::vector<char*> argv;

@@ -35,14 +35,15 @@ bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 
 }  // namespace
 
 std::optional<std::string> MissingNetworkTool(const std::string& tool) {
-  auto need = [](const std::string& path, const std::string& package) -> std::optional<std::string> {
+  auto need = [](const std::string& path,
+                 const std::string& package) -> std::optional<std::string> {
     if (Executable(path) || fs::exists(path)) return std::nullopt;
     return path + " is missing (Debian package " + package + "; scripts/install-deps installs it)";
   };
   if (tool == "proxy") return need("/usr/bin/tinyproxy", "tinyproxy");
   if (tool == "desktop") {
-    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/gio/modules", "/usr/lib/aarch64-linux-gnu/gio/modules",
-                            "/usr/lib/gio/modules"}) {
+    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/gio/modules",
+                            "/usr/lib/aarch64-linux-gnu/gio/modules", "/usr/lib/gio/modules"}) {
       if (fs::exists(fs::path(dir) / "libgiognomeproxy.so")) {
         return need("/usr/share/glib-2.0/schemas/org.gnome.system.proxy.gschema.xml",
                     "gsettings-desktop-schemas");
@@ -53,7 +54,8 @@ std::optional<std::string> MissingNetworkTool(const std::string& tool) {
   if (tool == "pac") {
     if (auto missing = need("/usr/bin/dbus-daemon", "dbus-daemon")) return missing;
     if (auto missing = need("/usr/libexec/glib-pacrunner", "glib-networking")) return missing;
-    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/libproxy", "/usr/lib/aarch64-linux-gnu/libproxy"}) {
+    for (const char* dir :
+         {"/usr/lib/x86_64-linux-gnu/libproxy", "/usr/lib/aarch64-linux-gnu/libproxy"}) {
       std::error_code ec;
       for (const auto& version : fs::directory_iterator(dir, ec)) {
         if (fs::exists(version.path() / "modules" / "pacrunner_webkit.so")) return std::nullopt;
@@ -134,8 +136,13 @@ std::vector<std::string> DesktopWorld::Environment(const std::string& bus) const
       "XDG_CURRENT_DESKTOP=GNOME",
       "DBUS_SESSION_BUS_ADDRESS=" + (bus.empty() ? std::string("unix:path=/nonexistent") : bus),
       "NO_AT_BRIDGE=1",
-      "http_proxy=", "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY=",
-      "no_proxy=", "NO_PROXY=",
+      "http_proxy=",
+      "https_proxy=",
+      "HTTPS_PROXY=",
+      "all_proxy=",
+      "ALL_PROXY=",
+      "no_proxy=",
+      "NO_PROXY=",
       "KRB5CCNAME=FILE:" + (home_ / "no-ticket").string(),
   };
 }
@@ -175,10 +182,10 @@ std::vector<std::string> ForwardProxy::Requests() const {
 }
 
 SessionBus::SessionBus() {
-  process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/bin/dbus-daemon", "--session", "--nofork",
-                               "--print-address=1"},
-      std::vector<std::string>{});
+  process_ =
+      std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon", "--session",
+                                                              "--nofork", "--print-address=1"},
+                                     std::vector<std::string>{});
   bool ok = false;
   address_ = process_->ReadLine(ok, 10000);
   if (!ok) address_.clear();
@@ -214,8 +221,6 @@ std::vector<std::string> KerberosRealm::Environment(bool with_ticket) const {
   return env;
 }
 
-std::vector<std::string> KerberosRealm::ServerLog() const {
-  return ReadLines(dir_ / "server.log");
-}
+std::vector<std::string> KerberosRealm::ServerLog() const { return ReadLines(dir_ / "server.log"); }
 
 }  // namespace qs::testing

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "devserver/server.h"
 #include "base/text.h"
+#include "devserver/server.h"
 #include "support/pattern.h"
 #include "support/temp_dir.h"
 #include "transfer/downloaded_file.h"

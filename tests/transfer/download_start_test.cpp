@@ -25,11 +25,10 @@ class DownloadStartTest : public DownloadTest {
  protected:
   DownloadStarter Starter() {
     return DownloadStarter{
-        .page_url =
-            [this](std::u16string& url) -> uint32_t {
-              url = FromUtf8(server_->base_url() + "/app/page.html");
-              return 0;
-            },
+        .page_url = [this](std::u16string& url) -> uint32_t {
+          url = FromUtf8(server_->base_url() + "/app/page.html");
+          return 0;
+        },
         // The access decision is not this test's subject: every path the qualification accepts
         // is allowed, in its qualified form, unless the test refuses.
         .check_access = [this](std::u16string_view path) -> std::optional<std::u16string> {
@@ -99,14 +98,13 @@ TEST_F(DownloadStartTest, RefusedStartsSendNothingAndLeaveTheSlotAlone) {
       {"another port", "http://127.0.0.1:1/download?file=a.bin", dir + "/new/a.bin", false,
        Text(ErrorCode::kInvalidParameter)},
       {"access refused", "/download?file=a.bin", dir + "/new/a.bin", true, kDenied},
-      {"no separator", "/download?file=a.bin", "a.bin", false,
-       Text(ErrorCode::kInvalidParameter)},
+      {"no separator", "/download?file=a.bin", "a.bin", false, Text(ErrorCode::kInvalidParameter)},
       {"no file name", "/download?file=a.bin", dir + "/new/", false,
        Text(ErrorCode::kInvalidParameter)},
       {"dot dot as name", "/download?file=a.bin", dir + "/new/sub/..", false,
        Text(ErrorCode::kInvalidParameter)},
-      {"directory of 260 units", "/download?file=a.bin", dir + "/" + long_dots + "new/a.bin",
-       false, Text(ErrorCode::kFilenameExcedRange)},
+      {"directory of 260 units", "/download?file=a.bin", dir + "/" + long_dots + "new/a.bin", false,
+       Text(ErrorCode::kFilenameExcedRange)},
   };
   WriteFile(root_ / "a.bin", "x");
   const RefPtr<TransferredFile> before = MakeRef<qs::testing::DirectDownload>(
@@ -150,8 +148,7 @@ TEST_F(DownloadStartTest, BackslashesSeparateAndTheFileGoesWhereTheAccessCheckLo
   const std::string body = Pattern(5000);
   WriteFile(root_ / "a.bin", body);
   const std::string page_path = target_dir_.path().string() + "\\sub\\a.bin";
-  const Variant result =
-      StartFileDownload(Starter(), u"/download?file=a.bin", FromUtf8(page_path));
+  const Variant result = StartFileDownload(Starter(), u"/download?file=a.bin", FromUtf8(page_path));
   ASSERT_EQ(result.type(), Variant::Type::kInt32);
   const auto target = target_dir_ / "sub" / "a.bin";
   ASSERT_TRUE(Ended(current_, target));
@@ -169,13 +166,11 @@ TEST_F(DownloadStartTest, SecondStartToTheSameTargetFailsAndTheFirstFinishes) {
   ASSERT_EQ(Start("/download?file=a.bin", target).type(), Variant::Type::kInt32);
   const RefPtr<TransferredFile> first = current_;
   // The first has its temporary file once its first block is written, not when the server stalls.
-  ASSERT_TRUE(WaitUntil([&] {
-    return server_->StallsInProgress() == 1 && first->GetBytesTransferred() == 4096;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return server_->StallsInProgress() == 1 && first->GetBytesTransferred() == 4096; }));
   ASSERT_EQ(Start("/download?file=b.bin", target).type(), Variant::Type::kInt32);
   const RefPtr<TransferredFile> second = current_;
-  const bool second_ended =
-      WaitUntil([&] { return second->state() == TransferState::kFailed; });
+  const bool second_ended = WaitUntil([&] { return second->state() == TransferState::kFailed; });
   server_->ReleaseStalls();
   ASSERT_TRUE(second_ended);
   EXPECT_EQ(second->StatusText(), u"-1|0|" + Text(ErrorCode::kSharingViolation));

@@ -10,8 +10,8 @@
 
 #include "platform/extended_attributes.h"
 #include "scripted_transfer.h"
-#include "transfer/download_fixture.h"
 #include "transfer/download_decisions.h"
+#include "transfer/download_fixture.h"
 #include "transfer/error_text.h"
 
 namespace qs {
@@ -265,8 +265,8 @@ TEST_F(DownloadTest, RejectedHeadIsAskedAgainWithTheLimitWhichEveryLaterRequestK
                                                  limited + "&resumeAt=10000"}));
   EXPECT_EQ(ReadFile(target_dir_ / "a.bin"), body);
   // The origin is the URL as given, without the limit.
-  auto origin = platform::GetExtendedAttribute(FromUtf8((target_dir_ / "a.bin").string()),
-                                               kOriginAttribute);
+  auto origin =
+      platform::GetExtendedAttribute(FromUtf8((target_dir_ / "a.bin").string()), kOriginAttribute);
   if (origin.ok() || !origin.error().Is(ErrorCode::kNotSupported)) {
     ASSERT_TRUE(origin.ok()) << origin.code();
     EXPECT_EQ(*origin, url);
@@ -288,9 +288,8 @@ TEST_F(DownloadTest, CancelDuringTheBodyEndsDoneAndKeepsTheOlderTarget) {
   auto download = Make(Serve("a.bin", Pattern(kFileSize)), target_dir_ / "a.bin");
 
   std::thread worker([&] { download->RunHere(); });
-  const bool stalled = WaitUntil([&] {
-    return download->GetBytesTransferred() == 20000 && server_->StallsInProgress() == 1;
-  });
+  const bool stalled = WaitUntil(
+      [&] { return download->GetBytesTransferred() == 20000 && server_->StallsInProgress() == 1; });
   download->RequestCancel();
   server_->ReleaseStalls();
   worker.join();
@@ -318,9 +317,8 @@ TEST_F(DownloadTest, SecondDownloadToTheSameTargetFailsWithSharingViolationWhile
 
   std::thread worker([&] { first->RunHere(); });
   // The first has its temporary file once its first block is written, not when the server stalls.
-  const bool stalled = WaitUntil([&] {
-    return server_->StallsInProgress() == 1 && first->GetBytesTransferred() == 4096;
-  });
+  const bool stalled = WaitUntil(
+      [&] { return server_->StallsInProgress() == 1 && first->GetBytesTransferred() == 4096; });
   const TransferState second_end = stalled ? second->RunHere() : TransferState::kCreated;
   // The first still holds its temporary file: nothing of the second's went into it.
   const bool temp_kept = std::filesystem::exists(TempOf(target));
@@ -373,8 +371,8 @@ TEST_F(DownloadTest, UnwritableDirectoryFailsWithThePlatformText) {
   if (::geteuid() == 0) GTEST_SKIP() << "root may write into any directory";
   const auto dir = target_dir_ / "locked";
   std::filesystem::create_directories(dir);
-  std::filesystem::permissions(dir, std::filesystem::perms::owner_read |
-                                        std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(
+      dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   auto download = Make(Serve("a.bin", Pattern(3000)), dir / "a.bin");
 
   EXPECT_EQ(download->RunHere(), TransferState::kFailed);
@@ -386,8 +384,8 @@ TEST_F(DownloadTest, FinishedFileCarriesItsOrigin) {
   auto download = Make(url, target_dir_ / "a.bin");
   ASSERT_EQ(download->RunHere(), TransferState::kDone);
 
-  auto origin = platform::GetExtendedAttribute(FromUtf8((target_dir_ / "a.bin").string()),
-                                               kOriginAttribute);
+  auto origin =
+      platform::GetExtendedAttribute(FromUtf8((target_dir_ / "a.bin").string()), kOriginAttribute);
   if (!origin.ok() && origin.error().Is(ErrorCode::kNotSupported)) {
     GTEST_SKIP() << "this file system keeps no user extended attributes";
   }
@@ -444,8 +442,8 @@ TEST(DownloadDecisionsTest, WhatFollowsARead) {
   for (const auto& c : cases) {
     const ReceiveProgress progress{c.announced, c.received, c.empty_reads, c.resumptions};
     EXPECT_EQ(DecideAfterRead(progress, c.got, c.failed), c.next)
-        << c.announced << " " << c.received << " " << c.empty_reads << " " << c.resumptions
-        << " " << c.got << " " << c.failed;
+        << c.announced << " " << c.received << " " << c.empty_reads << " " << c.resumptions << " "
+        << c.got << " " << c.failed;
   }
   EXPECT_TRUE(AnnouncedLengthMet({-1, 7, 0, 0}));
   EXPECT_TRUE(AnnouncedLengthMet({0, 0, 0, 0}));
@@ -466,8 +464,8 @@ TEST(DownloadDecisionsTest, PausesGrowUpToTheirLimits) {
 
 TEST_F(DownloadTest, LengthBelowMinusOneFailsAndLeavesTheTargetAlone) {
   WriteFile(target_dir_ / "a.bin", "older");
-  server_->AddFault(Fault::Raw(
-      "HTTP/1.1 200 OK\r\nQS-Content-Length: -5\r\nContent-Length: 3\r\n\r\nabc"));
+  server_->AddFault(
+      Fault::Raw("HTTP/1.1 200 OK\r\nQS-Content-Length: -5\r\nContent-Length: 3\r\n\r\nabc"));
   auto download = Make(Serve("a.bin", Pattern(100)), target_dir_ / "a.bin");
 
   EXPECT_EQ(download->RunHere(), TransferState::kFailed);
@@ -477,7 +475,8 @@ TEST_F(DownloadTest, LengthBelowMinusOneFailsAndLeavesTheTargetAlone) {
 
 TEST_F(DownloadTest, AUrlWithoutAQueryResumesWithAQuestionMark) {
   server_->AddFault(Fault::Raw("HTTP/1.1 200 OK\r\nQS-Content-Length: 20\r\nContent-Length: 20\r\n"
-                               "\r\n0123456789").Times(1));
+                               "\r\n0123456789")
+                        .Times(1));
   auto download = Make(server_->base_url() + "/a/big.bin", target_dir_ / "a.bin");
   download->RunHere();
   EXPECT_EQ(Targets(), (std::vector<std::string>{"/a/big.bin", "/a/big.bin?resumeAt=10"}));
@@ -496,8 +495,10 @@ TEST_F(DownloadTest, ABodyCutShortByTheConnectionIsAFailedRead) {
       {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n",
        u"-1|10|", 1},
       // With an announced length the break is resumed (and refused here by a 404).
-      {"announced", "HTTP/1.1 200 OK\r\nQS-Content-Length: 100\r\nContent-Length: 100\r\n\r\n"
-                    "0123456789", u"-1|10|TransferError", 2},
+      {"announced",
+       "HTTP/1.1 200 OK\r\nQS-Content-Length: 100\r\nContent-Length: 100\r\n\r\n"
+       "0123456789",
+       u"-1|10|TransferError", 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -7,16 +7,16 @@
 #include <optional>
 #include <string>
 
+#include "platform/extended_attributes.h"
 #include "support/marked_file.h"
 #include "support/peak_memory.h"
-#include "platform/extended_attributes.h"
 #include "transfer/download_fixture.h"
 
 namespace qs {
 namespace {
 
-using qs::testing::kPeakMeasuresLiveMemory;
 using qs::testing::ByteAt;
+using qs::testing::kPeakMeasuresLiveMemory;
 using qs::testing::Mark;
 using qs::testing::PeakResidentKiB;
 using qs::testing::WriteMarkedSparseFile;
@@ -44,8 +44,8 @@ TEST_F(DownloadTest, OneGibibyteArrivesWholeWithThePeakResidentSizeFlat) {
   const auto after = PeakResidentKiB();
   ASSERT_TRUE(after.has_value());
   if (kPeakMeasuresLiveMemory) {
-    EXPECT_LT(*after - *before, kAllowedGrowthKiB) << "peak before " << *before << " KiB, after "
-                                                   << *after << " KiB";
+    EXPECT_LT(*after - *before, kAllowedGrowthKiB)
+        << "peak before " << *before << " KiB, after " << *after << " KiB";
   }
   EXPECT_EQ(download->GetBytesTransferred(), kGiB);
   ASSERT_EQ(std::filesystem::file_size(target), kGiB);

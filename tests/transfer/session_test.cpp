@@ -5,8 +5,8 @@
 
 #include <array>
 
-#include "devserver/server.h"
 #include "base/text.h"
+#include "devserver/server.h"
 #include "support/temp_dir.h"
 #include "transfer/error_text.h"
 #include "transfer/scripted_transfer.h"

@@ -30,7 +30,8 @@ TEST(SitePattern, FollowsTheSiteLockRules) {
   // Hosts compare in ASCII form.
   EXPECT_TRUE(SitePatternMatches(u"b\u00FCcher.example", u"https://xn--bcher-kva.example/"));
   // Over-long entries match nothing.
-  EXPECT_FALSE(SitePatternMatches(std::u16string(300, u'a'), u"https://" + std::u16string(300, u'a')));
+  EXPECT_FALSE(
+      SitePatternMatches(std::u16string(300, u'a'), u"https://" + std::u16string(300, u'a')));
 }
 
 class TrustedSitesTest : public testing::StoreTest {};

@@ -36,8 +36,8 @@ TEST_F(UploadTest, OneGibibyteGoesUpInChunksOverOneConnectionWithThePeakResident
   const auto after = PeakResidentKiB();
   ASSERT_TRUE(after.has_value());
   if (kPeakMeasuresLiveMemory) {
-    EXPECT_LT(*after - *before, kAllowedGrowthKiB) << "peak before " << *before << " KiB, after "
-                                                   << *after << " KiB";
+    EXPECT_LT(*after - *before, kAllowedGrowthKiB)
+        << "peak before " << *before << " KiB, after " << *after << " KiB";
   }
   EXPECT_EQ(ToUtf8(upload->StatusText()), "10|1073741824|OK 1073741824");
   const auto requests = server_->requests();

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "platform/file_descriptor.h"
+#include "platform/last_error.h"
 #include "platform/staged_file.h"
 #include "transfer/error_text.h"
 #include "upload/upload_start.h"
 #include "upload/url_encode.h"
 #include "upload_fixture.h"
-#include "platform/last_error.h"
 
 namespace qs::testing {
 namespace {

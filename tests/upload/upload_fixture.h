@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "devserver/server.h"
 #include "dialogs/scripted_dialogs.h"
-#include "base/text.h"
 #include "support/pattern.h"
 #include "support/temp_dir.h"
 #include "transfer/ref_ptr.h"

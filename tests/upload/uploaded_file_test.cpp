@@ -27,11 +27,15 @@ TEST_F(UploadTest, ChunkLayout) {
     std::vector<uint64_t> bodies;
   };
   const Row rows[] = {
-      {10000, 4096, true,
+      {10000,
+       4096,
+       true,
        {"chunkIdx=1&offset=0&start=true", "chunkIdx=2&offset=4096", "chunkIdx=3&offset=8192"},
        {4096, 4096, 1808}},
       {8192, 4096, false, {"chunkIdx=1&offset=0", "chunkIdx=2&offset=4096"}, {4096, 4096}},
-      {4096, 1000, false,
+      {4096,
+       1000,
+       false,
        {"chunkIdx=1&offset=0", "chunkIdx=2&offset=1000", "chunkIdx=3&offset=2000",
         "chunkIdx=4&offset=3000", "chunkIdx=5&offset=4000"},
        {1000, 1000, 1000, 1000, 96}},
@@ -66,8 +70,8 @@ TEST_F(UploadTest, ChunkParametersFollowTheUrlsOwnQuery) {
   const auto path = Local("q.bin", Pattern(10));
   auto upload = Make(Url("/app/upload?ds=7"), path, 4096);
   EXPECT_EQ(upload->RunHere(), TransferState::kDone);
-  EXPECT_EQ(Targets(), std::vector<std::string>{"/app/upload?ds=7&chunkIdx=1&offset=0" +
-                                                Checkin(path)});
+  EXPECT_EQ(Targets(),
+            std::vector<std::string>{"/app/upload?ds=7&chunkIdx=1&offset=0" + Checkin(path)});
 }
 
 TEST_F(UploadTest, CheckinCarriesThePathPercentEncoded) {

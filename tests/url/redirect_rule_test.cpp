@@ -26,9 +26,14 @@ TEST(HostMatchesRule, PatternsMatchTheSuffixAndItsSubdomainsOnly) {
 }
 
 TEST(RedirectHostRules, EntriesBecomeLowerCaseAsciiRules) {
-  const std::vector<std::u16string> entries = {
-      u"Files.Example.COM", u"*.CDN.example.net", u"https://Store.example.org/path", u"bücher.de",
-      u"*.Bücher.de",       u"",                 u"bad host",                      u"http://"};
+  const std::vector<std::u16string> entries = {u"Files.Example.COM",
+                                               u"*.CDN.example.net",
+                                               u"https://Store.example.org/path",
+                                               u"bücher.de",
+                                               u"*.Bücher.de",
+                                               u"",
+                                               u"bad host",
+                                               u"http://"};
   const std::vector<std::u16string> expected = {u"files.example.com", u"*.cdn.example.net",
                                                 u"store.example.org", u"xn--bcher-kva.de",
                                                 u"*.xn--bcher-kva.de"};
@@ -46,18 +51,18 @@ TEST(MayFollowRedirect, OnlyThePagesOriginOrAListedHostNeverDowngraded) {
   const Case cases[] = {
       {first.c_str(), u"https://dms.example.test:8443/other", true},
       {first.c_str(), u"https://DMS.Example.Test:8443/other", true},
-      {first.c_str(), u"https://dms.example.test/other", false},        // another port
+      {first.c_str(), u"https://dms.example.test/other", false},  // another port
       {first.c_str(), u"https://dms.example.test:8444/other", false},
-      {first.c_str(), u"http://dms.example.test:8443/other", false},    // https to http
-      {first.c_str(), u"https://intranet.local:8443/admin", false},     // another host
+      {first.c_str(), u"http://dms.example.test:8443/other", false},  // https to http
+      {first.c_str(), u"https://intranet.local:8443/admin", false},   // another host
       {first.c_str(), u"https://127.0.0.1:8443/x", false},
       {first.c_str(), u"ftp://dms.example.test:8443/x", false},
       {first.c_str(), u"file:///etc/passwd", false},
-      {first.c_str(), u"https://u:p@dms.example.test:8443/x", false},   // credentials
-      {first.c_str(), u"https://x.cdn.example.net/f", true},            // listed, any port
+      {first.c_str(), u"https://u:p@dms.example.test:8443/x", false},  // credentials
+      {first.c_str(), u"https://x.cdn.example.net/f", true},           // listed, any port
       {first.c_str(), u"https://X.CDN.example.net:9000/f", true},
       {first.c_str(), u"https://cdn.example.net/f", true},
-      {first.c_str(), u"http://x.cdn.example.net/f", false},            // listed, but downgraded
+      {first.c_str(), u"http://x.cdn.example.net/f", false},  // listed, but downgraded
       {u"http://files.example.com/f", u"http://files.example.com/g", true},
       {first.c_str(), u"https://evilcdn.example.net/f", false},
       {first.c_str(), u"https://files.example.com.evil.test/f", false},

@@ -39,7 +39,7 @@ TEST(ResolveRequestUrl, ResolvesAgainstThePageAndKeepsToItsHostAndPort) {
       {app, u"/a", 0, u"https://dms.example/a"},
       {app, u"../x", 0, u"https://dms.example/x"},
       {app, u"//dms.example/b", 0, u"https://dms.example/b"},
-      {app, u"https://DMS.EXAMPLE/z", 0, u"https://DMS.EXAMPLE/z"},      // case of the host
+      {app, u"https://DMS.EXAMPLE/z", 0, u"https://DMS.EXAMPLE/z"},        // case of the host
       {app, u"http://dms.example:443/z", 0, u"http://dms.example:443/z"},  // port only
       {app, u"https://dms.example:443/z", 0, u"https://dms.example:443/z"},
       {app, u"", 0, u"https://dms.example/app/page"},
@@ -55,18 +55,18 @@ TEST(ResolveRequestUrl, ResolvesAgainstThePageAndKeepsToItsHostAndPort) {
 
       {app, u"https://other.example/z", kRefused, nullptr},
       {app, u"//other.example/b", kRefused, nullptr},
-      {app, u"http://dms.example/z", kRefused, nullptr},          // 80 against 443
+      {app, u"http://dms.example/z", kRefused, nullptr},  // 80 against 443
       {app, u"https://dms.example:8443/z", kRefused, nullptr},
       {app, u"https://dms.example.evil/z", kRefused, nullptr},
-      {app, u"https://dms.example@evil.example/z", kRefused, nullptr},  // user name, other host
+      {app, u"https://dms.example@evil.example/z", kRefused, nullptr},    // user name, other host
       {app, u"https://evil.example\\@dms.example/z", kRefused, nullptr},  // as a browser reads it
       {app, u"\\\\evil.example\\z", kRefused, nullptr},
       {app, u"..\\upload\\x", 0, u"https://dms.example/upload/x"},
-      {app, u"ftp://dms.example/z", kRefused, nullptr},           // port 21
-      {app, u"foo://dms.example/z", kRefused, nullptr},           // no port at all
-      {app, u"file:///etc/passwd", kRefused, nullptr},            // no host
+      {app, u"ftp://dms.example/z", kRefused, nullptr},  // port 21
+      {app, u"foo://dms.example/z", kRefused, nullptr},  // no port at all
+      {app, u"file:///etc/passwd", kRefused, nullptr},   // no host
       {u"https://b\u00fccher.example/", u"https://bucher.example/", kRefused, nullptr},
-      {u"about:blank", u"http://h/x", kRefused, nullptr},         // the page is no URL
+      {u"about:blank", u"http://h/x", kRefused, nullptr},  // the page is no URL
       {u"", u"http://h/x", kRefused, nullptr},
       {u"dms.example/app", u"x", kRefused, nullptr},
 

@@ -28,7 +28,7 @@ TEST(GetUrlSchemeAndHost, TakesApartPlainHttpAddresses) {
       {u"https://b\u00fccher.example/", 0, u"https", u"xn--bcher-kva.example"},
       {u"http://127.0.0.1:1/", 0, u"http", u"127.0.0.1"},
       {u"http://[::1]/", 0, u"http", u"[::1]"},
-      {u"http://a_b.example/", 0, u"http", u"a_b.example"},  // ASCII: unchanged, not checked
+      {u"http://a_b.example/", 0, u"http", u"a_b.example"},    // ASCII: unchanged, not checked
       {u"http://:@dms.example/", 0, u"http", u"dms.example"},  // empty user and password
 
       {u"ftp://dms.example/", kFail, nullptr, nullptr},
@@ -125,7 +125,7 @@ TEST(SplitSchemeAndHost, ReadsSiteListEntries) {
   } cases[] = {
       {u"https://dms.example", u"https", u"dms.example"},
       {u"HTTPS://Dms.Example:8443/path?q#f", u"HTTPS", u"Dms.Example"},  // as written
-      {u"http://*.example.com", u"http", u"*.example.com"},             // a pattern
+      {u"http://*.example.com", u"http", u"*.example.com"},              // a pattern
       {u"http://u:p@host.example:1/", u"http", u"host.example"},
       {u"http://a@b@host.example/", u"http", u"host.example"},
       {u"http://[::1]:8080/", u"http", u"[::1]"},
@@ -141,8 +141,8 @@ TEST(SplitSchemeAndHost, ReadsSiteListEntries) {
     EXPECT_EQ(split->scheme, c.scheme);
     EXPECT_EQ(split->host, c.host);
   }
-  for (const char16_t* entry : {u"", u"dms.example", u"*.example.com", u"://h", u"1http://h",
-                                u"ht tp://h"}) {
+  for (const char16_t* entry :
+       {u"", u"dms.example", u"*.example.com", u"://h", u"1http://h", u"ht tp://h"}) {
     EXPECT_FALSE(SplitSchemeAndHost(entry).has_value()) << ToUtf8(entry);
   }
 }

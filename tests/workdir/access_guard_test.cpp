@@ -46,9 +46,9 @@ TEST(GrantCoversDirectory, StopsAtDirectoryBoundariesAndComparesExactly) {
       {u"/w/DS1/", u"/w/DS1/", true},
       {u"/w/DS1/", u"/w/DS1/sub/", true},
       {u"/w/DS1", u"/w/DS1", true},
-      {u"/w/DS1", u"/w/DS10/", false},    // a sibling that merely extends the name
+      {u"/w/DS1", u"/w/DS10/", false},  // a sibling that merely extends the name
       {u"/w/DS1", u"/w/DS1x/sub/", false},
-      {u"/w/DS1", u"/w/ds1/", false},      // another directory on a case-sensitive system
+      {u"/w/DS1", u"/w/ds1/", false},  // another directory on a case-sensitive system
       {u"/home/u/work", u"/home/u/WORK/", false},
       {u"/w/DS1", u"/w/", false},
       {u"", u"/w/", false},
@@ -79,16 +79,17 @@ class AccessGuardTest : public ::testing::Test {
 };
 
 TEST_F(AccessGuardTest, AFileInTheWorkingDirectoryPassesEveryOperationsMask) {
-  const AccessMask masks[] = {access_mask::kOpen,     access_mask::kExist,
-                            access_mask::kFileChanged, access_mask::kUpdateFileTime,
-                            access_mask::kDelete,   access_mask::kDownload,
-                            access_mask::kUpload};
+  const AccessMask masks[] = {access_mask::kOpen,        access_mask::kExist,
+                              access_mask::kFileChanged, access_mask::kUpdateFileTime,
+                              access_mask::kDelete,      access_mask::kDownload,
+                              access_mask::kUpload};
   for (const AccessMask mask : masks) {
     std::u16string qualified;
     EXPECT_TRUE(guard_.CheckAccess(U(work_ / "a.txt"), mask, &qualified)) << int{mask.value()};
     EXPECT_EQ(qualified, U(work_ / "a.txt"));
   }
-  EXPECT_FALSE(guard_.CheckAccess(U(work_ / "a.txt"), ScopeBit::kPickedFile | ScopeBit::kExportDir));
+  EXPECT_FALSE(
+      guard_.CheckAccess(U(work_ / "a.txt"), ScopeBit::kPickedFile | ScopeBit::kExportDir));
 }
 
 TEST_F(AccessGuardTest, TheWorkingDirectoryItselfPassesOnlyWithItsTrailingSeparator) {
@@ -147,7 +148,7 @@ TEST_F(AccessGuardTest, ADirectoryScopePassesOnlyMasksHoldingItsKind) {
   WriteFile(exported / "sub" / "doc.txt", "x");
   guard_.SetScopeDir(U(exported), ScopeKind::kExportDir);
   const std::u16string doc = U(exported / "sub/doc.txt");
-  EXPECT_TRUE(guard_.CheckAccess(doc, access_mask::kDelete));   // 0x08 is in 0x9B
+  EXPECT_TRUE(guard_.CheckAccess(doc, access_mask::kDelete));  // 0x08 is in 0x9B
   EXPECT_TRUE(guard_.CheckAccess(doc, access_mask::kExist));
   EXPECT_FALSE(guard_.CheckAccess(doc, access_mask::kUpload));  // 0x08 is not in 0x72
   EXPECT_FALSE(guard_.CheckAccess(doc, access_mask::kOpen));
@@ -205,8 +206,8 @@ TEST_F(AccessGuardTest, NoGrantReachesHiddenFilesOrFoldersBelowIt) {
   resolved_ = U(hidden_work);
   EXPECT_TRUE(guard_.CheckAccess(U(hidden_work / "a.txt"), EveryBit()));
   EXPECT_TRUE(guard_.CheckAccess(U(hidden_work / "sub.d/b.txt"), EveryBit()));
-  for (const char* below : {".bashrc", ".config/autostart/x.desktop", "sub/.git/config",
-                            "..hidden", "sub\\.ssh\\id_rsa", "sub/./.profile", "x/../.profile"}) {
+  for (const char* below : {".bashrc", ".config/autostart/x.desktop", "sub/.git/config", "..hidden",
+                            "sub\\.ssh\\id_rsa", "sub/./.profile", "x/../.profile"}) {
     std::u16string path = U(hidden_work) + u"/" + qs::FromUtf8(below);
     EXPECT_FALSE(guard_.CheckAccess(path, EveryBit())) << below;
   }
@@ -349,7 +350,7 @@ TEST_F(AccessGuardTest, NoSpellingOfAPathReachesAFileOutsideTheGrants) {
   };
   const std::string outside[] = {root + "/secret.txt", root + "/WebWorkDir/DS10/other.txt"};
 
-  struct stat before[2] {};
+  struct stat before[2]{};
   for (size_t i = 0; i < 2; ++i) ASSERT_EQ(::stat(outside[i].c_str(), &before[i]), 0);
 
   ScopedCurrentDir cwd(work_);
@@ -372,9 +373,15 @@ TEST_F(AccessGuardTest, NoSpellingOfAPathReachesAFileOutsideTheGrants) {
 
   // Spellings that stay inside are allowed, and name the one file they lead to.
   const std::string inside[] = {
-      work + "/a.txt",          work + "\\a.txt",          work + "//a.txt",
-      work + "/sub/../a.txt",   work + "/./sub/..\\a.txt", work + "/../DS1/a.txt",
-      "a.txt",                  "sub/../a.txt",            ".\\a.txt",
+      work + "/a.txt",
+      work + "\\a.txt",
+      work + "//a.txt",
+      work + "/sub/../a.txt",
+      work + "/./sub/..\\a.txt",
+      work + "/../DS1/a.txt",
+      "a.txt",
+      "sub/../a.txt",
+      ".\\a.txt",
   };
   for (const auto& text : inside) {
     SCOPED_TRACE(text);

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/error.h"
-#include "platform/last_error.h"
 #include "base/text.h"
+#include "platform/last_error.h"
 #include "support/temp_dir.h"
 
 namespace qs {
@@ -46,7 +46,7 @@ TEST(CreateDirectoryTree, FailuresCarryTheirCodeAndTheLastError) {
     ErrorCode expected;
   };
   const Case cases[] = {
-      {U(dir / "file"), ErrorCode::kFileExists},       // a file where the directory should be
+      {U(dir / "file"), ErrorCode::kFileExists},      // a file where the directory should be
       {U(dir / "file/sub"), ErrorCode::kFileExists},  // ... or where a parent should be
       {u"relative/dir", ErrorCode::kInvalidParameter},
       {u"", ErrorCode::kInvalidParameter},

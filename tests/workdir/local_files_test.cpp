@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/app_launch.h"
+#include "base/text.h"
 #include "dialogs/scripted_dialogs.h"
+#include "platform/app_launch.h"
 #include "platform/file_lock.h"
 #include "platform/file_times.h"
-#include "base/text.h"
 #include "platform/trash.h"
 #include "support/temp_dir.h"
 
@@ -200,19 +200,21 @@ TEST_F(LocalFilesTest, ProgramsAreToldByTheirContentWhateverTheirName) {
     bool program;
   };
   const Case cases[] = {
-      {"report.txt", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0", 16), false, true},
+      {"report.txt",
+       std::string("\x7f"
+                   "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0",
+                   16),
+       false, true},
       {"script.txt", "#!/bin/sh\necho hi\n", false, true},
       {"setup.pdf", "MZ\x90\0\x03", false, true},
       {"entry.txt", "[Desktop Entry]\nType=Application\nName=x\nExec=/bin/true\n", false, true},
       {"shell.txt", "echo run by a shell\n", true, true},
       // A desktop entry behind a long comment, past the sniffed start, in its older spelling,
       // and after a byte order mark and blanks.
-      {"late.txt", std::string(200000, '#') + "\n[Desktop Entry]\nType=Application\n", false,
-       true},
+      {"late.txt", std::string(200000, '#') + "\n[Desktop Entry]\nType=Application\n", false, true},
       {"old.txt", "# a comment\n\n[KDE Desktop Entry]\nExec=/bin/true\n", false, true},
       {"bom.txt", "\xEF\xBB\xBF  [Desktop Entry]\nExec=/bin/true\n", false, true},
-      {"quoted.txt", std::string(5000, 'x') + " see [Desktop Entry] in the manual\n", false,
-       false},
+      {"quoted.txt", std::string(5000, 'x') + " see [Desktop Entry] in the manual\n", false, false},
       {"notes.txt", "just some notes\n", false, false},
       {"data.bin", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), false, false},
       {"doc.pdf", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n", false, false},
@@ -229,14 +231,16 @@ TEST_F(LocalFilesTest, ProgramsAreToldByTheirContentWhateverTheirName) {
 }
 
 TEST_F(LocalFilesTest, OpenRefusesWhatCouldRunCodeWithMessage313AndTheErrorIcon) {
-  WriteFile(work_ / "report.txt", std::string("\x7f" "ELF\x02\x01\x01\0", 8));
+  WriteFile(work_ / "report.txt", std::string("\x7f"
+                                              "ELF\x02\x01\x01\0",
+                                              8));
   WriteFile(work_ / "noextension", "text\n");
   WriteFile(work_ / "trailing.", "text\n");
   WriteFile(work_ / "tool.EXE", "text\n");
   WriteFile(work_ / "launcher.desktop", "text\n");
   WriteFile(work_ / "dir.txt" / "inner", "x");
-  const char* blocked[] = {"report.txt", "noextension", "trailing.", "tool.EXE",
-                           "launcher.desktop", "dir.txt", "dir.txt/", "missing.txt"};
+  const char* blocked[] = {"report.txt",       "noextension", "trailing.", "tool.EXE",
+                           "launcher.desktop", "dir.txt",     "dir.txt/",  "missing.txt"};
   for (const char* name : blocked) {
     SCOPED_TRACE(name);
     const auto shown = OpenAndShow(U(work_ / name));

@@ -33,23 +33,23 @@ TEST_P(MacroExpansion, ExpandsAsSpecified) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MacroExpansion,
-    ::testing::Values(
-        ExpandCase{"", ""}, ExpandCase{"plain", "plain"},
-        ExpandCase{"%LocalAppData%\\Q", "/home/u/.local/share\\Q"},
-        // Names fold to lower case, whatever letters the template uses.
-        ExpandCase{"%localappdata%", "/home/u/.local/share"},
-        ExpandCase{"%LOCALAPPDATA%", "/home/u/.local/share"},
-        ExpandCase{"%lOcAlApPdAtA%", "/home/u/.local/share"},
-        // Undefined names stay, and the search goes on after their closing "%".
-        ExpandCase{"%Nope%", "%Nope%"}, ExpandCase{"%Nope%x%User%", "%Nope%x%LocalAppData%"},
-        ExpandCase{"%Nope%%User%", "%Nope%%LocalAppData%"},
-        // A lone "%" stays; "%%" names the empty macro, which is not defined.
-        ExpandCase{"50%", "50%"}, ExpandCase{"%", "%"}, ExpandCase{"a%b", "a%b"},
-        ExpandCase{"%%", "%%"}, ExpandCase{"%User", "%User"},
-        // Values are never expanded again, also when they supply a "%".
-        ExpandCase{"%User%", "%LocalAppData%"}, ExpandCase{"%Pct%User%", "%User%"},
-        ExpandCase{"%User%%Datasource%", "%LocalAppData%DS_1"},
-        ExpandCase{"a%Datasource%b%Datasource%c", "aDS_1bDS_1c"}));
+    ::testing::Values(ExpandCase{"", ""}, ExpandCase{"plain", "plain"},
+                      ExpandCase{"%LocalAppData%\\Q", "/home/u/.local/share\\Q"},
+                      // Names fold to lower case, whatever letters the template uses.
+                      ExpandCase{"%localappdata%", "/home/u/.local/share"},
+                      ExpandCase{"%LOCALAPPDATA%", "/home/u/.local/share"},
+                      ExpandCase{"%lOcAlApPdAtA%", "/home/u/.local/share"},
+                      // Undefined names stay, and the search goes on after their closing "%".
+                      ExpandCase{"%Nope%", "%Nope%"},
+                      ExpandCase{"%Nope%x%User%", "%Nope%x%LocalAppData%"},
+                      ExpandCase{"%Nope%%User%", "%Nope%%LocalAppData%"},
+                      // A lone "%" stays; "%%" names the empty macro, which is not defined.
+                      ExpandCase{"50%", "50%"}, ExpandCase{"%", "%"}, ExpandCase{"a%b", "a%b"},
+                      ExpandCase{"%%", "%%"}, ExpandCase{"%User", "%User"},
+                      // Values are never expanded again, also when they supply a "%".
+                      ExpandCase{"%User%", "%LocalAppData%"}, ExpandCase{"%Pct%User%", "%User%"},
+                      ExpandCase{"%User%%Datasource%", "%LocalAppData%DS_1"},
+                      ExpandCase{"a%Datasource%b%Datasource%c", "aDS_1bDS_1c"}));
 
 TEST(MacroExpander, OnlyAsciiLettersFold) {
   MacroExpander expander;

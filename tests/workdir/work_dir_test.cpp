@@ -135,7 +135,7 @@ TEST_F(ResolveWorkDirTest, MissingInputsGiveNothing) {
   const std::vector<Case> cases = {
       {u"", u"alice", u"https://docs.example.com/"},
       {u"DS1", u"", u"https://docs.example.com/"},
-      {u"DS1", u"alice", std::nullopt},                 // no page
+      {u"DS1", u"alice", std::nullopt},                  // no page
       {u"DS1", u"alice", u"file:///home/alice/x.html"},  // no host
       {u"DS1", u"alice", u"not a url"},
   };
@@ -323,11 +323,11 @@ TEST_F(SafeWorkDirTest, BuiltInLocationCoversItselfAndBelowOnly) {
   EXPECT_TRUE(Safe(base + "/"));
   EXPECT_TRUE(Safe(base + "/sub/deeper"));
   EXPECT_TRUE(Safe(base + "/sub/../other"));
-  EXPECT_FALSE(Safe(base + "0"));          // DS10 is not DS1's
+  EXPECT_FALSE(Safe(base + "0"));  // DS10 is not DS1's
   EXPECT_FALSE(Safe(base + "-old/x"));
-  EXPECT_FALSE(Safe(base + "/.."));        // .../WebWorkDir itself
-  EXPECT_FALSE(Safe(SafeDir("ds1")));      // names are case-sensitive
-  EXPECT_FALSE(Safe(base, u"DS2"));        // another datasource's location
+  EXPECT_FALSE(Safe(base + "/.."));    // .../WebWorkDir itself
+  EXPECT_FALSE(Safe(SafeDir("ds1")));  // names are case-sensitive
+  EXPECT_FALSE(Safe(base, u"DS2"));    // another datasource's location
   EXPECT_TRUE(Safe(SafeDir("a_b"), u"a:b"));
   EXPECT_FALSE(Safe(std::string(300, 'x')));
 }

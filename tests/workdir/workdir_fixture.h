@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "dialogs/scripted_dialogs.h"
 #include "platform/settings_store.h"
-#include "base/text.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "workdir/work_dir.h"
