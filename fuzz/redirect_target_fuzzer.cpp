@@ -25,18 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto to = platform::SplitUrl(*target);
 
   if (MayFollowRedirect(first, first, *target, {})) {
-    // Followed on its own: exactly what URL resolution accepts for a page at `first`.
-    const PageUrlSource page = [&first](std::u16string& url) {
-      url = first;
-      return 0u;
-    };
-    std::u16string resolved;
-    QSFT_FUZZ_CHECK(ResolveRequestUrl(page, *target, resolved) == 0);
+    // Followed on its own: the page's own scheme, host (compared in its ASCII form, so an
+    // internationalised name and its xn-- spelling are one host) and port.
     auto from = platform::SplitUrl(first);
     QSFT_FUZZ_CHECK(from.ok() && to.ok());
     QSFT_FUZZ_CHECK(to->scheme == from->scheme);
     QSFT_FUZZ_CHECK(to->port == from->port);
     QSFT_FUZZ_CHECK(to->user.empty() && to->password.empty());
+    auto from_host = platform::HostNameToAscii(from->host);
+    auto to_host = platform::HostNameToAscii(to->host);
+    QSFT_FUZZ_CHECK(from_host.ok() && to_host.ok());
+    QSFT_FUZZ_CHECK(ToLowerAscii(*from_host) == ToLowerAscii(*to_host));
   }
 
   // With a listed host: anything more that is followed is on a host the rule names.
