@@ -38,6 +38,23 @@
 
 namespace qs::platform::curl {
 
+// Owners of what curl's URL interface hands out, shared by the files that take URLs apart.
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct CurlText {
+  char* text = nullptr;
+  ~CurlText() { curl_free(text); }
+};
+
+// ASCII letters in lower case; other bytes as they are (schemes, header tokens).
+inline std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };

@@ -33,20 +33,6 @@ constexpr uint32_t kStatusProxyAuthRequired = 407;
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct CurlText {
-  char* text = nullptr;
-  ~CurlText() { curl_free(text); }
-};
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // The realm="..." parameter of a challenge header; empty when there is none.
 std::string RealmOf(std::string_view challenge) {

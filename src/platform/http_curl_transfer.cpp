@@ -19,14 +19,6 @@ constexpr size_t kMaxHeadBytes = 256 * 1024;
 // Longest wait in curl_multi_poll, so that the stall check runs even when curl has no timer.
 constexpr long kMaxPollMs = 1000;
 
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct CurlText {
-  char* text = nullptr;
-  ~CurlText() { curl_free(text); }
-};
-
 std::string Lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

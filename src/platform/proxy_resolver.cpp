@@ -5,24 +5,15 @@
 
 #include <curl/curl.h>
 
+#include "platform/http_curl.h"
+
 namespace qs::platform {
 
 namespace {
 
-struct UrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct CurlText {
-  char* text = nullptr;
-  ~CurlText() { curl_free(text); }
-};
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+using curl::CurlText;
+using curl::LowerAscii;
+using curl::UrlDeleter;
 
 // The HTTP client's name for a kind of proxy the desktop names; empty when it has none.
 // A SOCKS proxy of unspecified version is taken as SOCKS5 that resolves names itself, as the
