@@ -37,6 +37,27 @@ function expect(condition, what) {
   if (!condition) throw new Error(what);
 }
 
+async function waitFor(condition, what, ms = 5000) {
+  const end = Date.now() + ms;
+  while (!condition()) {
+    expect(Date.now() < end, what);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+// The pid of the host that this run's browser started (it inherits QSFT_E2E_RUN), or 0.
+function findHost() {
+  const program = fs.realpathSync(path.join(binDir, 'qsft-browser-host'));
+  for (const pid of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
+    try {
+      if (fs.readlinkSync(`/proc/${pid}/exe`) !== program) continue;
+      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'utf8').split('\0');
+      if (environ.includes(`QSFT_E2E_RUN=${scratch}`)) return Number(pid);
+    } catch (e) { /* ended meanwhile */ }
+  }
+  return 0;
+}
+
 function run(program, args, env) {
   const r = spawnSync(program, args, {env, encoding: 'utf8'});
   expect(r.status === 0, `${path.basename(program)} ${args.join(' ')}: ${r.stderr}`);
@@ -46,6 +67,7 @@ function run(program, args, env) {
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qsft-browser-'));
 const env = {
   ...process.env,
+  QSFT_E2E_RUN: scratch,  // marks the host this run's browser starts
   HOME: path.join(scratch, 'home'),
   XDG_CONFIG_HOME: path.join(scratch, 'config'),
   XDG_DATA_HOME: path.join(scratch, 'data'),
@@ -75,7 +97,10 @@ try {
   run(path.join(binDir, 'qsft'), ['reg', 'import', policy], env);
   run(path.join(binDir, 'qsft'), ['register', '--browser', 'chromium', '--user-data-dir', profile], env);
 
-  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120'],
+  // slow.bin stalls after its first 64 KiB, for the tab closed in the middle of a download.
+  fs.writeFileSync(path.join(root, 'slow.bin'), bytes.subarray(0, 1024 * 1024));
+  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120',
+                                                       '--fault', 'query=slow.bin,stall=65536,stall-ms=20000'],
                  {env, stdio: ['ignore', 'pipe', 'inherit']});
   const port = await new Promise((resolve, reject) => {
     let out = '';
@@ -148,9 +173,54 @@ try {
   expect(result.user === 'jdoe', 'fromElement did not take the <param> values: ' + result.user);
   expect(/destroyed/.test(result.afterDestroy || ''), 'a destroyed control still answered');
 
-  console.log(`PASS (${((Date.now() - started) / 1000).toFixed(1)} s)`);
+  // A tab closed in the middle of a download: its controls are destroyed and the transfer's
+  // temporary file goes with them.
+  const closing = await context.newPage();
+  await closing.goto(`${origin}/static/app/page.html`);
+  const partial = await closing.evaluate(async () => {
+    const ctl = await window.QSWebFileTransfer.fromElement(document.getElementById('transfer'));
+    await ctl.ChooseWorkDir();
+    const target = (await ctl.get('UserWorkDir')) + '/slow.bin';
+    const ticket = await ctl.StartFileDownload('/download?file=slow.bin', target);
+    for (let i = 0; i < 200; i++) {
+      const s = await ctl.GetTransferStatus(ticket);
+      if (!/^\d+\|0\|/.test(s)) return {target, s};
+      await new Promise((r) => setTimeout(r, 50));
+    }
+    return {target, s: 'no progress'};
+  });
+  expect(/^\d+\|65536\|/.test(partial.s), 'the slow download: ' + partial.s);
+  expect(fs.existsSync(partial.target + '.!incomplete'), 'no temporary file during the download');
+  await closing.close();
+  await waitFor(() => !fs.existsSync(partial.target + '.!incomplete'), 'the temporary file is left after the tab closed');
+  expect(!fs.existsSync(partial.target), 'a partial download took the final name');
+
+  // The host ends (a crash, say): the old controls reject with a clear error, and the next
+  // create starts a new host.
+  await page.evaluate(async () => { window.beforeCrash = await window.QSWebFileTransfer.create({}); });
+  const hostPid = findHost();
+  expect(hostPid, 'no qsft-browser-host of this run');
+  process.kill(hostPid, 'SIGKILL');
+  const afterCrash = await page.evaluate(async () => {
+    let old = '';
+    for (let i = 0; i < 100 && !old; i++) {
+      try { await window.beforeCrash.get('User'); } catch (e) { old = e.message; }
+      if (!old) await new Promise((r) => setTimeout(r, 50));
+    }
+    const ctl = await window.QSWebFileTransfer.create({User: 'again'});
+    return [old, await ctl.get('User')];
+  });
+  expect(/host has ended/.test(afterCrash[0]), 'a control of the ended host: ' + afterCrash[0]);
+  expect(afterCrash[1] === 'again', 'no new control after the host ended: ' + afterCrash[1]);
+  expect(findHost() && findHost() !== hostPid, 'no new host after the crash');
+
+  // Closing the browser closes the host's input; the host ends by itself.
   await context.close();
   context = null;
+  const closed = Date.now();
+  await waitFor(() => !findHost(), 'the host still runs after the browser closed');
+  console.log(`host ended ${Date.now() - closed} ms after the browser closed`);
+  console.log(`PASS (${((Date.now() - started) / 1000).toFixed(1)} s)`);
   process.exitCode = 0;
 } catch (e) {
   console.error('FAIL: ' + (e && e.stack ? e.stack : e));
