@@ -136,6 +136,9 @@ bool ApplyItem(Fault& f, const std::string& key, const std::optional<std::string
   if (key == "method" && value) return f.method = *value, true;
   if (key == "path" && value) return f.path_prefix = *value, true;
   if (key == "query" && value) return f.query_contains = *value, true;
+  if (key == "without-cookie" && value && value->find('=') != std::string::npos) {
+    return f.without_cookie = *value, true;
+  }
   if (key == "skip") return need(number(), f.skip);
   if (key == "times") {
     if (value == "always") return f.times = Fault::kUnlimited, true;

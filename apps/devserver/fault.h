@@ -35,6 +35,7 @@ struct Fault {
   std::string method;          // "GET", "POST"
   std::string path_prefix;     // compared with the path part of the request target
   std::string query_contains;  // substring of the query part (without the "?")
+  std::string without_cookie;  // "NAME=VALUE": only requests whose Cookie header lacks it
   uint32_t skip = 0;           // matching requests let through untouched first
   uint32_t times = 1;          // matching requests it applies to after those; kUnlimited: all
 
@@ -112,6 +113,7 @@ struct Fault {
 
 // Parses the compact command-line form: comma-separated items, each "key=value" or a flag.
 //   match:   method=POST path=/download query=resumeAt= skip=N times=N|always
+//            without-cookie=NAME=VALUE (a login the request does not carry)
 //   replace: status=N body=TEXT ask-again[=URI] raw=TEXT (\r \n \\ escapes)
 //            auth=basic|digest user=U password=P proxy
 //   modify:  break-after=N stall=before-head|N stall-ms=N resumed-from-delta=N

@@ -31,6 +31,7 @@ constexpr const char* kUsage =
     "\n"
     "--fault FAULT misbehave; comma-separated items:\n"
     "  match:   method=POST path=/download query=TEXT skip=N times=N|always\n"
+    "           without-cookie=NAME=VALUE (requests that do not carry that cookie)\n"
     "  replace: status=N body=TEXT ask-again[=URI] raw=TEXT auth=basic|digest user=U\n"
     "           password=P proxy\n"
     "  modify:  break-after=N stall=before-head|N stall-ms=N resumed-from-delta=N\n"

@@ -30,6 +30,27 @@ Server::Impl::Impl(Options opts) : options(std::move(opts)) {
   uploads = std::make_unique<UploadStore>(root);
 }
 
+namespace {
+
+// Whether the request's Cookie header holds the pair "NAME=VALUE" exactly.
+bool CarriesCookie(const RequestHead& request, const std::string& pair) {
+  auto header = request.Header("Cookie");
+  if (!header) return false;
+  size_t start = 0;
+  while (start <= header->size()) {
+    size_t end = header->find(';', start);
+    if (end == std::string::npos) end = header->size();
+    std::string item = header->substr(start, end - start);
+    const size_t first = item.find_first_not_of(' ');
+    const size_t last = item.find_last_not_of(' ');
+    if (first != std::string::npos && item.substr(first, last - first + 1) == pair) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 Effects Server::Impl::SelectEffects(const RequestHead& request) {
   Effects fx;
   std::lock_guard lock(mutex);
@@ -37,6 +58,7 @@ Effects Server::Impl::SelectEffects(const RequestHead& request) {
     auto& armed = faults[i];
     const Fault& f = armed.fault;
     if (!f.Matches(request.method, request.path, request.query)) continue;
+    if (!f.without_cookie.empty() && CarriesCookie(request, f.without_cookie)) continue;
     uint32_t n = ++armed.matched;
     if (n <= f.skip || (f.times != Fault::kUnlimited && n - f.skip > f.times)) continue;
     std::string applied = "fault#" + std::to_string(i + 1);

@@ -173,7 +173,8 @@ OpResult Create(HostSession& session, const json::Value& request) {
     }
   }
 
-  auto site = std::make_shared<HostClientSite>(std::move(page), session.dialogs());
+  auto site = std::make_shared<HostClientSite>(std::move(page), session.dialogs(),
+                                               session.request_cookies());
   auto control = std::make_unique<CQSFileTransferCtrl>(std::move(site));
   if (safe) {
     // As a browser does before it lets the page script the control: both options on the

@@ -43,19 +43,30 @@ struct HostOp {
 // Every op the host understands.
 std::span<const HostOp> HostOps();
 
-// The site a host-made control sees: a fixed page identity (or none) and the session's
-// dialogs, whichever backend they answer from at the moment of asking.
+// The browser's cookies for the page of the request being answered, set by the browser host
+// around each request and empty otherwise. Used on the session's thread only.
+struct RequestCookies {
+  std::vector<platform::HttpCookie> now;
+};
+
+// The site a host-made control sees: a fixed page identity (or none), the session's dialogs,
+// whichever backend they answer from at the moment of asking, and the cookies of the request.
 class HostClientSite final : public ClientSite {
  public:
-  HostClientSite(std::optional<PageIdentity> page, std::shared_ptr<HostDialogs> dialogs)
-      : page_(std::move(page)), dialogs_(std::move(dialogs)) {}
+  HostClientSite(std::optional<PageIdentity> page, std::shared_ptr<HostDialogs> dialogs,
+                 std::shared_ptr<const RequestCookies> cookies = nullptr)
+      : page_(std::move(page)), dialogs_(std::move(dialogs)), cookies_(std::move(cookies)) {}
   std::optional<PageIdentity> GetPageIdentity() override { return page_; }
   platform::Dialogs* GetDialogs() override;
+  std::vector<platform::HttpCookie> GetCookies() override {
+    return cookies_ ? cookies_->now : std::vector<platform::HttpCookie>{};
+  }
 
  private:
   std::optional<PageIdentity> page_;
   // Shared: a transfer's worker may still ask the site for a dialog after the session ended.
   std::shared_ptr<HostDialogs> dialogs_;
+  std::shared_ptr<const RequestCookies> cookies_;
 };
 
 class HostSession {
@@ -77,6 +88,7 @@ class HostSession {
   const HostOptions& options() const { return options_; }
   std::ostream& diag() { return diag_; }
   const std::shared_ptr<HostDialogs>& dialogs() const { return dialogs_; }
+  const std::shared_ptr<RequestCookies>& request_cookies() const { return request_cookies_; }
   void Quit() { done_ = true; }
   CQSFileTransferCtrl* FindControl(std::u16string_view name);
   // False when a control of that name exists already.
@@ -97,6 +109,7 @@ class HostSession {
   const HostOptions& options_;
   std::ostream& diag_;
   std::shared_ptr<HostDialogs> dialogs_;
+  std::shared_ptr<RequestCookies> request_cookies_ = std::make_shared<RequestCookies>();
   std::vector<Entry> controls_;  // in creation order
   bool done_ = false;
 };

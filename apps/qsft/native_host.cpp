@@ -1,11 +1,14 @@
 #include "qsft/native_host.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <istream>
 #include <ostream>
 
 #include "base/text.h"
 #include "qsft/native_framing.h"
 #include "trust/trusted_sites.h"
+#include "url/scheme_and_host.h"
 
 namespace qs::app {
 
@@ -33,6 +36,62 @@ std::string ErrorAnswer(const json::Value* id, const OpFailure& failure) {
   answer.emplace_back(u"id", id && IsIdPart(id) ? *id : json::Value());
   answer.emplace_back(u"error", json::Value::MakeObject(std::move(error)));
   return json::Write(json::Value::MakeObject(std::move(answer)));
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The cookies of `list` that the browser would send to the page's host.
+std::vector<platform::HttpCookie> PageCookies(const json::Value& list, std::u16string_view page_url) {
+  std::vector<platform::HttpCookie> out;
+  std::u16string scheme;
+  std::u16string host16;
+  if (list.kind() != Kind::kArray ||
+      GetUrlSchemeAndHost(page_url, &scheme, kUrlSchemeCapacity, &host16, kHostNameCapacity) != 0) {
+    return out;
+  }
+  const std::string host = LowerAscii(ToUtf8(host16));
+  for (const json::Value& item : list.as_array()) {
+    if (item.kind() != Kind::kObject) continue;
+    auto text = [&](std::u16string_view key) {
+      const json::Value* v = item.Find(key);
+      return v && v->kind() == Kind::kString ? ToUtf8(v->as_string()) : std::string();
+    };
+    auto flag = [&](std::u16string_view key) {
+      const json::Value* v = item.Find(key);
+      return v && v->kind() == Kind::kBool && v->as_bool();
+    };
+    platform::HttpCookie c;
+    c.name = text(u"name");
+    c.value = text(u"value");
+    c.domain = LowerAscii(text(u"domain"));
+    if (!c.domain.empty() && c.domain.front() == '.') c.domain.erase(0, 1);
+    c.path = text(u"path");
+    if (c.path.empty()) c.path = "/";
+    c.host_only = flag(u"hostOnly");
+    c.secure = flag(u"secure");
+    c.http_only = flag(u"httpOnly");
+    if (!flag(u"session")) {
+      const json::Value* e = item.Find(u"expirationDate");
+      auto seconds = e ? e->AsInteger(1, INT64_MAX) : std::nullopt;
+      if (!seconds && e && e->kind() == Kind::kNumber) {
+        // Fractional seconds: the whole seconds are enough.
+        const std::string digits = json::Write(*e);
+        seconds = std::strtoll(digits.c_str(), nullptr, 10);
+      }
+      if (!seconds || *seconds <= 0) continue;  // an expiry we cannot read: not sent
+      c.expires = *seconds;
+    }
+    const bool own = c.domain == host ||
+                     (!c.host_only && host.size() > c.domain.size() && host.ends_with(c.domain) &&
+                      host[host.size() - c.domain.size() - 1] == '.');
+    if (!c.name.empty() && !c.domain.empty() && own) out.push_back(std::move(c));
+  }
+  return out;
 }
 
 std::string OkAnswer(const json::Value* id) {
@@ -85,6 +144,9 @@ std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Valu
     }
   }
   request.emplace_back(u"control", json::Value::String(out.owner + control->as_string()));
+  if (const json::Value* cookies = message.Find(u"cookies"); cookies && op->as_string() == u"call") {
+    out.cookies = PageCookies(*cookies, url->as_string());
+  }
   if (op->as_string() == u"create") {
     request.emplace_back(u"page", *url);
     request.emplace_back(u"zone", json::Value::Integer(ZoneOfPage(url->as_string())));
@@ -124,7 +186,9 @@ int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& di
             session.DestroyControlsWithPrefix(request.owner);
             answer = OkAnswer(id);
           } else {
+            session.request_cookies()->now = std::move(request.cookies);
             answer = session.Answer(json::Write(request.request));
+            session.request_cookies()->now.clear();
           }
         }
       }

@@ -14,7 +14,11 @@
 // gets no control. Control names are a page's own: they live in a space per sending document
 // (tab, frame, document, port), so no page can reach another page's control. Only the ops a
 // page may use pass (create, call, get, put, destroy) plus "release", which destroys every
-// control of the sending document when it goes away. Answers are those of `qsft host`; one
+// control of the sending document when it goes away. A call may carry "cookies", the
+// browser's cookies for the page ({"name","value","domain","hostOnly","path","secure",
+// "httpOnly","session","expirationDate"} as the extension API gives them); only those that
+// belong to the page's own host are handed to the control, for that call only, and nothing of
+// them is written anywhere. Answers are those of `qsft host`; one
 // that would exceed the browser's 1 MB limit is replaced by an error answer.
 //
 // When the input ends (the browser closed the connection) the session ends as `qsft host`
@@ -24,6 +28,7 @@
 #include <iosfwd>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "qsft/host.h"
 #include "qsft/host_session.h"
@@ -40,6 +45,8 @@ struct BrowserRequest {
   json::Value request;   // a `qsft host` request (unused for a release)
   std::u16string owner;  // the prefix of the sending document's control names
   bool release = false;
+  // The browser's cookies for the page's host, for a call that opens requests.
+  std::vector<platform::HttpCookie> cookies;
 };
 std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Value& message);
 

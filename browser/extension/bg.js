@@ -9,6 +9,9 @@ const api = globalThis.browser ?? globalThis.chrome;
 const HOST_NAME = 'com.tarnholt.quillstone.filetransfer';
 const PASSED = ['op', 'control', 'name', 'dispid', 'args', 'value', 'props', 'class'];
 const PAGE_OPS = new Set(['create', 'call', 'get', 'put', 'destroy']);
+// The calls that open requests; they carry the browser's cookies for the page's host, so the
+// server sees the same logged-in user as in the page.
+const NETWORK_CALLS = new Set(['startfiledownload', 'startfileupload', 'setlanguage']);
 
 let host = null;            // the native port
 let nextHostId = 1;
@@ -59,6 +62,25 @@ function toHost(message) {
   host.postMessage(message);
 }
 
+// Every cookie the browser would send to the page's host (HttpOnly ones included); the host
+// keeps only those of that host.
+async function cookiesFor(url) {
+  const {hostname} = new URL(url);
+  const seen = new Map();
+  const lists = await Promise.all([api.cookies.getAll({domain: hostname}), api.cookies.getAll({url})]);
+  for (const c of lists.flat()) seen.set(`${c.name}\t${c.domain}\t${c.path}`, c);
+  return [...seen.values()].map((c) => ({
+    name: c.name, value: c.value, domain: c.domain, hostOnly: c.hostOnly, path: c.path,
+    secure: c.secure, httpOnly: c.httpOnly, session: c.session, expirationDate: c.expirationDate,
+  }));
+}
+
+// Requests reach the host in the order the pages sent them, also when one waits for cookies.
+let queue = Promise.resolve();
+function enqueue(task) {
+  queue = queue.then(task).catch((e) => console.warn('file transfer host:', e));
+}
+
 api.runtime.onConnect.addListener((port) => {
   if (port.name !== 'qsft-page' || !port.sender || !port.sender.url) return;
   pagePorts.set(port, senderOf(port));
@@ -72,12 +94,23 @@ api.runtime.onConnect.addListener((port) => {
     const message = {id: nextHostId++, sender};
     for (const key of PASSED) if (key in request) message[key] = request[key];
     waiting.set(message.id, {port, id: request.id});
-    toHost(message);
+    const network = request.op === 'call' && NETWORK_CALLS.has(String(request.name).toLowerCase());
+    enqueue(async () => {
+      if (network) message.cookies = await cookiesFor(sender.url).catch(() => []);
+      try {
+        toHost(message);
+      } catch (e) {
+        waiting.delete(message.id);
+        port.postMessage({answer: {id: request.id, error: {code: -2147467259, message: 'the control host cannot be started: ' + e.message}}});
+      }
+    });
   });
   port.onDisconnect.addListener(() => {
     const sender = pagePorts.get(port);
     pagePorts.delete(port);
     // Only a host that knows this document's controls needs to hear of it.
-    if (sender && host) host.postMessage({id: nextHostId++, op: 'release', sender});
+    enqueue(() => {
+      if (sender && host) host.postMessage({id: nextHostId++, op: 'release', sender});
+    });
   });
 });

@@ -99,8 +99,11 @@ try {
 
   // slow.bin stalls after its first 64 KiB, for the tab closed in the middle of a download.
   fs.writeFileSync(path.join(root, 'slow.bin'), bytes.subarray(0, 1024 * 1024));
+  // private.bin needs the session cookie of a logged-in user.
+  fs.writeFileSync(path.join(root, 'private.bin'), bytes.subarray(0, 4096));
   server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120',
-                                                       '--fault', 'query=slow.bin,stall=65536,stall-ms=20000'],
+                                                       '--fault', 'query=slow.bin,stall=65536,stall-ms=20000',
+                                                       '--fault', 'query=file=private.bin,without-cookie=session=s3cret,status=403,times=always'],
                  {env, stdio: ['ignore', 'pipe', 'inherit']});
   const port = await new Promise((resolve, reject) => {
     let out = '';
@@ -172,6 +175,28 @@ try {
   expect(result.unknown && result.unknown[0] === -2147352570, 'an unknown name: ' + result.unknown);
   expect(result.user === 'jdoe', 'fromElement did not take the <param> values: ' + result.user);
   expect(/destroyed/.test(result.afterDestroy || ''), 'a destroyed control still answered');
+
+  // The server wants a session cookie: refused before the login, served after it. The cookie
+  // is HttpOnly, so only the browser (never the page's script) can hand it over.
+  const privateDownload = () => page.evaluate(async () => {
+    const ctl = await window.QSWebFileTransfer.fromElement(document.getElementById('transfer'));
+    await ctl.ChooseWorkDir();
+    const ticket = await ctl.StartFileDownload('/download?file=private.bin', (await ctl.get('UserWorkDir')) + '/private.bin');
+    for (let i = 0; i < 200; i++) {
+      const s = await ctl.GetTransferStatus(ticket);
+      if (/^(10|-1)\|/.test(s)) { await ctl.destroy(); return s; }
+      await new Promise((r) => setTimeout(r, 50));
+    }
+    return 'stuck';
+  });
+  const beforeLogin = await privateDownload();
+  expect(/^-1\|/.test(beforeLogin), 'a download without the session cookie: ' + beforeLogin);
+  await context.addCookies([
+    {name: 'session', value: 's3cret', domain: 'dms.localhost', path: '/', httpOnly: true},
+    {name: 'session', value: 'not-for-you', domain: 'other.localhost', path: '/'},
+  ]);
+  const afterLogin = await privateDownload();
+  expect(afterLogin === '10|4096|', 'a download with the session cookie: ' + afterLogin);
 
   // A tab closed in the middle of a download: its controls are destroyed and the transfer's
   // temporary file goes with them.

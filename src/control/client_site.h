@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/http.h"
 
 namespace qs {
 
@@ -26,6 +29,9 @@ class ClientSite {
   virtual std::optional<PageIdentity> GetPageIdentity() = 0;
   // The dialogs backend for this control's user interface; null: every dialog is cancelled.
   virtual platform::Dialogs* GetDialogs() { return nullptr; }
+  // The cookies the embedding browser holds for the page now, for the requests of the call
+  // being made (a host without a browser has none). Asked by the calls that open requests.
+  virtual std::vector<platform::HttpCookie> GetCookies() { return {}; }
 };
 
 // The surface the control paints on (the host's window).

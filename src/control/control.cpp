@@ -64,6 +64,13 @@ void CQSFileTransferCtrl::KeepReplaced(RefPtr<TransferredFile> previous) {
 
 bool CQSFileTransferCtrl::EnsureSession() { return qs::EnsureSession(session_); }
 
+void CQSFileTransferCtrl::TakeSiteCookies() {
+  if (!site_) return;
+  const std::vector<platform::HttpCookie> cookies = site_->GetCookies();
+  if (cookies.empty() || !EnsureSession()) return;
+  session_.handle()->AddCookies(cookies);
+}
+
 std::u16string CQSFileTransferCtrl::GetString(TextId id) { return texts_->GetString(id); }
 
 void CQSFileTransferCtrl::Draw(Canvas& canvas, const Rect& bounds) {

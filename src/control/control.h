@@ -81,6 +81,9 @@ class CQSFileTransferCtrl final : private SafetyOwner {
   // Only the methods that need the network call it.
   [[nodiscard]] bool EnsureSession();
   bool session_open() const { return static_cast<bool>(session_); }
+  // Hands the site's cookies for the page to the session, so the requests opened next carry
+  // them as the browser's own requests would.
+  void TakeSiteCookies();
   // A message text or dialog title by id, taken at the moment it is needed.
   std::u16string GetString(TextId id);
   DownloadableResources& texts() { return *texts_; }

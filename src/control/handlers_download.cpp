@@ -18,6 +18,7 @@ Variant CQSFileTransferCtrl::StartFileDownload(const ScriptString& url,
     if (url.is_null() || file_path.is_null()) {
       return MakeErrorResult(ToUint(ErrorCode::kInvalidParameter));
     }
+    TakeSiteCookies();
     DownloadStarter starter{
         .page_url = [this](std::u16string& page_url) -> uint32_t {
           auto page = GetPageUrlAndZone();

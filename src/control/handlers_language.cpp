@@ -50,6 +50,7 @@ void CQSFileTransferCtrl::SetLanguage(const ScriptString& language,
     if (ResolveRequestUrl(page_url, resource_url.str(), resolved) != 0) return;
     if (!IsPlainFileName(ModuleNameOf(resolved))) return;
     if (!EnsureSession()) return;
+    TakeSiteCookies();
     const ModuleDownloadStarter start = [this](const std::u16string& url,
                                                const std::u16string& path) {
       auto file = MakeRef<DownloadedFile>(session_.handle(), url, path);

@@ -66,6 +66,7 @@ Variant CQSFileTransferCtrl::StartFileUpload(const ScriptString& url, bool first
   try {
     // The upload may outlive the control: its prompt holds the site, never the control.
     std::shared_ptr<ClientSite> site = site_;
+    TakeSiteCookies();
     UploadStarter starter{
         .page_url = [this](std::u16string& page_url) -> uint32_t {
           auto page = GetPageUrlAndZone();

@@ -33,6 +33,20 @@ struct HttpSessionOptions {
   uint32_t receive_timeout_ms = 100000;  // no byte moved for this long: the request fails
 };
 
+// A cookie the embedding browser holds for the page, to go with the session's requests by the
+// usual rules (domain, path, secure, expiry). Host-only cookies go to exactly `domain`; others
+// also to the hosts below it.
+struct HttpCookie {
+  std::string name;
+  std::string value;
+  std::string domain;  // without a leading "."
+  std::string path = "/";
+  bool host_only = true;
+  bool secure = false;
+  bool http_only = false;
+  int64_t expires = 0;  // seconds since 1970; 0: until the session ends
+};
+
 // A GET request whose response head has arrived (the redirects allowed already followed).
 class HttpRequest {
  public:
@@ -146,6 +160,11 @@ class HttpSession {
   // `cancel` ends every request of the connection as OpenUrl's does.
   virtual ErrorOr<std::unique_ptr<HttpConnection>> Connect(
       std::string_view url, std::shared_ptr<CancelSignal> cancel = nullptr) = 0;
+
+  // Adds cookies to the session's cookie store (a cookie of the same name, domain and path
+  // replaces the one there). A cookie with a control character or tab in any field, a ";" in
+  // its name, value or path, or no name or domain is skipped: it could not be sent faithfully.
+  virtual void AddCookies(std::span<const HttpCookie> cookies) = 0;
 
   // Makes every later request fail and aborts the ones in progress. Idempotent.
   virtual void Close() = 0;

@@ -162,6 +162,16 @@ class CurlRequest final : public HttpRequest {
   std::unique_ptr<Transfer> transfer_;
 };
 
+// A cookie field curl's cookie file format can carry: no control character or tab, and not
+// empty where `required`.
+bool IsCookieField(const std::string& text, bool required) {
+  if (required && text.empty()) return false;
+  for (unsigned char ch : text) {
+    if (ch < 0x20 || ch == 0x7f) return false;
+  }
+  return true;
+}
+
 class CurlSession final : public HttpSession {
  public:
   explicit CurlSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}
@@ -193,6 +203,31 @@ class CurlSession final : public HttpSession {
                                                    std::shared_ptr<CancelSignal> cancel) override {
     if (core_->closed()) return Fail(ErrorCode::kInternetOperationCancelled);
     return ConnectForBody(core_, url, std::move(cancel));
+  }
+
+  void AddCookies(std::span<const HttpCookie> cookies) override {
+    EasyPtr easy(curl_easy_init());
+    if (!easy || curl_easy_setopt(easy.get(), CURLOPT_SHARE, core_->share()) != CURLE_OK ||
+        curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, "") != CURLE_OK) {
+      return;
+    }
+    for (const HttpCookie& c : cookies) {
+      if (!IsCookieField(c.name, true) || !IsCookieField(c.value, false) ||
+          !IsCookieField(c.domain, true) || !IsCookieField(c.path, false) ||
+          c.name.find_first_of(";=") != std::string::npos ||
+          c.value.find(';') != std::string::npos || c.path.find(';') != std::string::npos ||
+          c.domain.front() == '.' || c.domain.front() == '#') {
+        continue;
+      }
+      // The cookie file format: domain, tail match, path, secure, expiry, name, value.
+      std::string line = (c.http_only ? "#HttpOnly_" : "") + (c.host_only ? "" : "." + c.domain) +
+                         (c.host_only ? c.domain : "") + "\t" + (c.host_only ? "FALSE" : "TRUE") +
+                         "\t" + (c.path.empty() ? "/" : c.path) + "\t" +
+                         (c.secure ? "TRUE" : "FALSE") + "\t" +
+                         std::to_string(c.expires > 0 ? c.expires : 0) + "\t" + c.name + "\t" +
+                         c.value;
+      curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, line.c_str());
+    }
   }
 
   void Close() override { core_->Close(); }

@@ -132,6 +132,28 @@ TEST_F(NativeHostTest, PagesGetOnlyTheirOwnOpsAndNames) {
   EXPECT_NE(answers[7].find(R"({"id":null,"error":)"), std::string::npos) << answers[7];
 }
 
+TEST_F(NativeHostTest, OnlyThePageHostsCookiesGoWithACall) {
+  const std::string cookies = R"("cookies":[)"
+      R"({"name":"own","value":"1","domain":"dms.example","hostOnly":true,"path":"/","session":true},)"
+      R"({"name":"parent","value":"2","domain":".example","hostOnly":false,"path":"/","httpOnly":true,"expirationDate":4102444800.5},)"
+      R"({"name":"sub","value":"3","domain":"a.dms.example","hostOnly":true,"path":"/","session":true},)"
+      R"({"name":"other","value":"4","domain":"evil.example","hostOnly":false,"path":"/","session":true},)"
+      R"({"name":"lookalike","value":"5","domain":"ms.example","hostOnly":false,"path":"/","session":true},)"
+      R"({"name":"noexpiry","value":"6","domain":"dms.example","hostOnly":true,"path":"/"}])";
+  BrowserRequest r = Translate(Msg(R"("id":1,"op":"call","control":"a","name":"StartFileDownload",)" + cookies));
+  ASSERT_EQ(r.cookies.size(), 2u);
+  EXPECT_EQ(r.cookies[0].name, "own");
+  EXPECT_TRUE(r.cookies[0].host_only);
+  EXPECT_EQ(r.cookies[0].expires, 0);
+  EXPECT_EQ(r.cookies[1].name, "parent");
+  EXPECT_EQ(r.cookies[1].domain, "example");
+  EXPECT_TRUE(r.cookies[1].http_only);
+  EXPECT_EQ(r.cookies[1].expires, 4102444800);
+  // Cookies never ride on other ops, nor reach the session request itself.
+  EXPECT_TRUE(Translate(Msg(R"("id":1,"op":"create","control":"a",)" + cookies)).cookies.empty());
+  EXPECT_EQ(r.request.Find(u"cookies"), nullptr);
+}
+
 TEST_F(NativeHostTest, NoAnswerOverTheBrowsersLimit) {
   // A property value that fits the request limit but not the browser's limit on answers.
   HostOptions options;
