@@ -7,7 +7,7 @@
 // the browser profile, the settings store, the working directory, the served files. The page
 // is reached as http://dms.localhost:PORT (the site lock's list allows that name; names under
 // "localhost" reach 127.0.0.1 in the browser and in the host's HTTP client alike) and as
-// later pages of other origins.
+// http://other.localhost:PORT (not allowed), as a page and as an iframe in an allowed page.
 import {spawn, spawnSync} from 'node:child_process';
 import {createRequire} from 'node:module';
 import fs from 'node:fs';
@@ -175,6 +175,46 @@ try {
   expect(result.unknown && result.unknown[0] === -2147352570, 'an unknown name: ' + result.unknown);
   expect(result.user === 'jdoe', 'fromElement did not take the <param> values: ' + result.user);
   expect(/destroyed/.test(result.afterDestroy || ''), 'a destroyed control still answered');
+
+  // A page of another origin is refused at create, and so is an iframe of that origin inside
+  // an allowed page: the frame's own address counts, not the tab's.
+  const refusedCreate = async (where) => where.evaluate(async () => {
+    try {
+      await window.QSWebFileTransfer.create({});
+      return 'created';
+    } catch (e) {
+      return e.code;
+    }
+  });
+  const other = await context.newPage();
+  await other.goto(`http://other.localhost:${port}/static/app/page.html`);
+  expect(await refusedCreate(other) === -2147467259, 'a page of another origin got a control');
+  await other.close();
+  await page.evaluate((src) => new Promise((resolve) => {
+    const frame = document.createElement('iframe');
+    frame.onload = resolve;
+    frame.src = src;
+    document.body.appendChild(frame);
+  }), `http://other.localhost:${port}/static/app/page.html`);
+  const frame = page.frames().find((f) => f.url().startsWith('http://other.localhost'));
+  expect(frame, 'the iframe did not load');
+  expect(await refusedCreate(frame) === -2147467259, 'an iframe of another origin got a control');
+  expect(await refusedCreate(page) === 'created', 'the allowed page itself was refused');
+
+  // One call's round trip page -> extension -> host -> page, measured (not judged).
+  const roundTrip = await page.evaluate(async () => {
+    const ctl = await window.QSWebFileTransfer.create({User: 'u'});
+    const times = [];
+    for (let i = 0; i < 200; i++) {
+      const t = performance.now();
+      await ctl.get('User');
+      times.push(performance.now() - t);
+    }
+    await ctl.destroy();
+    times.sort((a, b) => a - b);
+    return times[times.length >> 1];
+  });
+  console.log(`round trip of one call: median ${roundTrip.toFixed(2)} ms over 200 calls`);
 
   // The server wants a session cookie: refused before the login, served after it. The cookie
   // is HttpOnly, so only the browser (never the page's script) can hand it over.
