@@ -46,7 +46,8 @@ std::string LowerAscii(std::string text) {
 }
 
 // The cookies of `list` that the browser would send to the page's host.
-std::vector<platform::HttpCookie> PageCookies(const json::Value& list, std::u16string_view page_url) {
+std::vector<platform::HttpCookie> PageCookies(const json::Value& list,
+                                              std::u16string_view page_url) {
   std::vector<platform::HttpCookie> out;
   std::u16string scheme;
   std::u16string host16;
@@ -144,7 +145,8 @@ std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Valu
     }
   }
   request.emplace_back(u"control", json::Value::String(out.owner + control->as_string()));
-  if (const json::Value* cookies = message.Find(u"cookies"); cookies && op->as_string() == u"call") {
+  if (const json::Value* cookies = message.Find(u"cookies");
+      cookies && op->as_string() == u"call") {
     out.cookies = PageCookies(*cookies, url->as_string());
   }
   if (op->as_string() == u"create") {

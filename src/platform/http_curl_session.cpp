@@ -220,12 +220,11 @@ class CurlSession final : public HttpSession {
         continue;
       }
       // The cookie file format: domain, tail match, path, secure, expiry, name, value.
-      std::string line = (c.http_only ? "#HttpOnly_" : "") + (c.host_only ? "" : "." + c.domain) +
-                         (c.host_only ? c.domain : "") + "\t" + (c.host_only ? "FALSE" : "TRUE") +
-                         "\t" + (c.path.empty() ? "/" : c.path) + "\t" +
-                         (c.secure ? "TRUE" : "FALSE") + "\t" +
-                         std::to_string(c.expires > 0 ? c.expires : 0) + "\t" + c.name + "\t" +
-                         c.value;
+      std::string line =
+          (c.http_only ? "#HttpOnly_" : "") + (c.host_only ? "" : "." + c.domain) +
+          (c.host_only ? c.domain : "") + "\t" + (c.host_only ? "FALSE" : "TRUE") + "\t" +
+          (c.path.empty() ? "/" : c.path) + "\t" + (c.secure ? "TRUE" : "FALSE") + "\t" +
+          std::to_string(c.expires > 0 ? c.expires : 0) + "\t" + c.name + "\t" + c.value;
       curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, line.c_str());
     }
   }

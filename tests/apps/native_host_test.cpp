@@ -133,14 +133,16 @@ TEST_F(NativeHostTest, PagesGetOnlyTheirOwnOpsAndNames) {
 }
 
 TEST_F(NativeHostTest, OnlyThePageHostsCookiesGoWithACall) {
-  const std::string cookies = R"("cookies":[)"
+  const std::string cookies =
+      R"("cookies":[)"
       R"({"name":"own","value":"1","domain":"dms.example","hostOnly":true,"path":"/","session":true},)"
       R"({"name":"parent","value":"2","domain":".example","hostOnly":false,"path":"/","httpOnly":true,"expirationDate":4102444800.5},)"
       R"({"name":"sub","value":"3","domain":"a.dms.example","hostOnly":true,"path":"/","session":true},)"
       R"({"name":"other","value":"4","domain":"evil.example","hostOnly":false,"path":"/","session":true},)"
       R"({"name":"lookalike","value":"5","domain":"ms.example","hostOnly":false,"path":"/","session":true},)"
       R"({"name":"noexpiry","value":"6","domain":"dms.example","hostOnly":true,"path":"/"}])";
-  BrowserRequest r = Translate(Msg(R"("id":1,"op":"call","control":"a","name":"StartFileDownload",)" + cookies));
+  BrowserRequest r =
+      Translate(Msg(R"("id":1,"op":"call","control":"a","name":"StartFileDownload",)" + cookies));
   ASSERT_EQ(r.cookies.size(), 2u);
   EXPECT_EQ(r.cookies[0].name, "own");
   EXPECT_TRUE(r.cookies[0].host_only);
