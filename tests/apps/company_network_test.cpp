@@ -294,6 +294,50 @@ TEST_F(CompanyNetworkTest, ProxyCredentialsFromTheSettingsOrThePrompt) {
   EXPECT_EQ(ServerSaw("/download"), 1u);
 }
 
+TEST_F(CompanyNetworkTest, ProxyThatWantsDigestCredentials) {
+  if (auto missing = MissingNetworkTool("squid")) GTEST_SKIP() << *missing;
+  DigestProxy proxy("alice", "s3cret");
+  ASSERT_TRUE(proxy.running()) << proxy.Errors();
+  desktop_->SetManual("127.0.0.1", proxy.port(), "alice", "s3cret");
+  const auto env = desktop_->Environment();
+
+  const Outcome down = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(down.code, 0) << down.err;
+  EXPECT_EQ(ReadFile(world_ / "out" / "doc.bin"), std::string(300000, 'd'));
+  EXPECT_NE(down.err.find("proxy authentication Digest"), std::string::npos) << down.err;
+  EXPECT_EQ(down.err.find("s3cret"), std::string::npos) << down.err;
+  const Outcome up = Upload(UploadUrl("127.0.0.1"), env);
+  EXPECT_EQ(up.code, 0) << up.err;
+  EXPECT_NE(up.out.find("OK 200000"), std::string::npos) << up.out;
+
+  // A wrong password and none at all: the download fails and names the scheme wanted.
+  desktop_->SetManual("127.0.0.1", proxy.port(), "alice", "wrong");
+  const Outcome wrong = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(wrong.code, 1);
+  EXPECT_NE(wrong.err.find("TransferError"), std::string::npos) << wrong.err;
+  desktop_->SetManual("127.0.0.1", proxy.port());
+  const Outcome refused = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("wants credentials (it offers Digest)"), std::string::npos)
+      << refused.err;
+
+  const auto requests = proxy.Requests();
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1") + " 200 alice"), 1u);
+  const std::string posts = "POST " + UploadUrl("127.0.0.1") + "?chunkIdx=";
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1") + " 200 alice"), 1u);
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1") + " 407 alice"), 1u);
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1") + " 407 -"), 3u);
+  // The proxy's challenge is answered once; the later chunks carry the credentials up front.
+  EXPECT_EQ(CountContaining(requests, posts), 5u);
+  EXPECT_EQ(CountContaining(requests, "&start=true 407 -"), 1u);
+  for (int chunk = 1; chunk <= 4; ++chunk) {
+    EXPECT_EQ(CountContaining(requests, posts + std::to_string(chunk) + "&"), chunk == 1 ? 2u : 1u);
+  }
+  EXPECT_EQ(CountContaining(requests, " 200 alice"), 5u);
+  EXPECT_EQ(ServerSaw("/download"), 1u);
+  EXPECT_EQ(ServerSaw("/upload"), 4u);
+}
+
 TEST_F(CompanyNetworkTest, NegotiateWithATicketAndWithout) {
   if (auto missing = MissingNetworkTool("kerberos")) GTEST_SKIP() << *missing;
   KerberosRealm realm(world_ / "realm");

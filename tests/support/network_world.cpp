@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -41,6 +42,10 @@ std::optional<std::string> MissingNetworkTool(const std::string& tool) {
     return path + " is missing (Debian package " + package + "; scripts/install-deps installs it)";
   };
   if (tool == "proxy") return need("/usr/bin/tinyproxy", "tinyproxy");
+  if (tool == "squid") {
+    if (auto missing = need("/usr/sbin/squid", "squid")) return missing;
+    return need("/usr/lib/squid/digest_file_auth", "squid");
+  }
   if (tool == "desktop") {
     for (const char* dir : {"/usr/lib/x86_64-linux-gnu/gio/modules",
                             "/usr/lib/aarch64-linux-gnu/gio/modules", "/usr/lib/gio/modules"}) {
@@ -179,6 +184,69 @@ std::vector<std::string> ForwardProxy::Requests() const {
     }
   }
   return requests;
+}
+
+DigestProxy::DigestProxy(const std::string& user, const std::string& password) {
+  const fs::path dir = dir_.path();
+  port_ = FreeLoopbackPort();
+  WriteFile(dir / "passwd", user + ":" + password + "\n");
+  const std::string conf =
+      "http_port 127.0.0.1:" + std::to_string(port_) + "\n" + "pid_filename " +
+      (dir / "squid.pid").string() + "\n" + "cache_log " + (dir / "cache.log").string() + "\n" +
+      "access_log stdio:" + (dir / "access.log").string() + "\n" + "coredump_dir " + dir.string() +
+      "\n" +
+      "cache deny all\ncache_mem 8 MB\nnetdb_filename none\npinger_enable off\n"
+      "strip_query_terms off\nshutdown_lifetime 0 seconds\n"
+      "auth_param digest program /usr/lib/squid/digest_file_auth " +
+      (dir / "passwd").string() +
+      "\nauth_param digest realm qsft-test\n"
+      "auth_param digest children 2 startup=1 idle=1\n"
+      "acl known proxy_auth REQUIRED\nhttp_access allow known\nhttp_access deny all\n";
+  WriteFile(dir / "squid.conf", conf);
+  // Started as root, squid works as the user Debian gives it and must be able to write here.
+  if (geteuid() == 0) {
+    if (const passwd* pw = getpwnam("proxy")) {
+      for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (chown(entry.path().c_str(), pw->pw_uid, pw->pw_gid) != 0) return;
+      }
+      if (chown(dir.c_str(), pw->pw_uid, pw->pw_gid) != 0) return;
+    }
+  }
+  process_ = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"/usr/sbin/squid", "-N", "-f", (dir / "squid.conf").string()},
+      std::vector<std::string>{}, (dir / "squid.err").string());
+  for (int waited_ms = 0; process_->started() && waited_ms < 15000; waited_ms += 20) {
+    if (Accepts(port_)) {
+      running_ = true;
+      return;
+    }
+    usleep(20000);
+  }
+}
+
+DigestProxy::~DigestProxy() {
+  if (process_) process_->Stop();
+}
+
+std::vector<std::string> DigestProxy::Requests() const {
+  // "time elapsed client RESULT/STATUS bytes METHOD URL USER HIERARCHY TYPE"
+  std::vector<std::string> requests;
+  for (const std::string& line : ReadLines(dir_.path() / "access.log")) {
+    std::istringstream fields(line);
+    std::string time, elapsed, client, result, bytes, method, url, user;
+    if (!(fields >> time >> elapsed >> client >> result >> bytes >> method >> url >> user)) {
+      continue;
+    }
+    const size_t slash = result.find('/');
+    requests.push_back(method + " " + url + " " +
+                       (slash == std::string::npos ? result : result.substr(slash + 1)) + " " +
+                       user);
+  }
+  return requests;
+}
+
+std::string DigestProxy::Errors() const {
+  return ReadFile(dir_.path() / "squid.err") + ReadFile(dir_.path() / "cache.log");
 }
 
 SessionBus::SessionBus() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace qs::testing {
 
@@ -56,6 +57,27 @@ class ForwardProxy {
 
  private:
   std::filesystem::path log_;
+  int port_ = 0;
+  bool running_ = false;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+// squid on a free port of 127.0.0.1 that wants Digest credentials (user and password checked
+// by its file helper), with its configuration, logs and pid file in a private directory of its
+// own: nothing of the system's squid or /var is touched. Stopped when destroyed.
+class DigestProxy {
+ public:
+  DigestProxy(const std::string& user, const std::string& password);
+  ~DigestProxy();
+  bool running() const { return running_; }
+  int port() const { return port_; }
+  // "METHOD URL STATUS USER" per request the proxy answered, USER "-" when none was accepted.
+  std::vector<std::string> Requests() const;
+  // What the proxy wrote to its error output, for a failed start.
+  std::string Errors() const;
+
+ private:
+  TempDir dir_;
   int port_ = 0;
   bool running_ = false;
   std::unique_ptr<ChildProcess> process_;
