@@ -18,18 +18,24 @@ namespace {
 constexpr const char kRegisterHelp[] =
     "usage: qsft register [--user|--system]   (the control's class entries)\n"
     "       qsft register --browser chromium|chrome|firefox [--user|--system]\n"
-    "                     [--user-data-dir DIR]\n"
+    "                     [--user-data-dir DIR] [--host PROGRAM] [--root DIR]\n"
     "       qsft unregister --browser chromium|chrome|firefox [--user|--system]\n"
-    "                     [--user-data-dir DIR]\n"
+    "                     [--user-data-dir DIR] [--root DIR]\n"
     "\n"
     "Writes (or removes) the native messaging host manifest through which the browser's\n"
     "extension starts qsft-browser-host (the program beside this one). --user (default) for\n"
     "the current user, --system for every user (needs the rights to write there);\n"
-    "--user-data-dir for a Chromium or Chrome started with that profile folder.\n";
+    "--user-data-dir for a Chromium or Chrome started with that profile folder.\n"
+    "\n"
+    "For installers: --host names the host program the manifest points at (an absolute path,\n"
+    "not checked); --root DIR (with --system) writes below DIR instead of /, as into a\n"
+    "package being built.\n";
 
 struct Args {
   std::optional<Browser> browser;
   ManifestPlace place;
+  std::filesystem::path host;  // empty: qsft-browser-host beside this program
+  std::filesystem::path root;  // empty: the system's own root
 };
 
 int Usage(const char* error) {
@@ -54,6 +60,11 @@ int ParseArgs(std::span<char*> args, Args& out) {
       out.place.system = true;
     } else if (a == "--user-data-dir" && i + 1 < args.size()) {
       out.place.user_data_dir = std::filesystem::absolute(args[++i]);
+    } else if (a == "--host" && i + 1 < args.size()) {
+      out.host = args[++i];
+      if (!out.host.is_absolute()) return Usage("--host takes an absolute path");
+    } else if (a == "--root" && i + 1 < args.size()) {
+      out.root = std::filesystem::absolute(args[++i]);
     } else {
       return Usage(("unexpected argument '" + std::string(a) + "'").c_str());
     }
@@ -64,6 +75,7 @@ int ParseArgs(std::span<char*> args, Args& out) {
   if (HostManifestPath(*out.browser, out.place).empty()) {
     return Usage("--user-data-dir is for Chromium and Chrome, and not with --system");
   }
+  if (!out.root.empty() && !out.place.system) return Usage("--root goes with --system");
   if (!out.place.system && out.place.user_data_dir.empty() && out.place.home.empty()) {
     return Usage("HOME is not set");
   }
@@ -77,6 +89,12 @@ bool NamesBrowser(std::span<char*> args) {
   return false;
 }
 
+// Where the manifest goes, below --root when one is given.
+std::filesystem::path ManifestFile(const Args& a) {
+  const auto path = HostManifestPath(*a.browser, a.place);
+  return a.root.empty() ? path : a.root / path.relative_path();
+}
+
 }  // namespace
 
 int RegisterMain(std::span<char*> args) {
@@ -87,18 +105,21 @@ int RegisterMain(std::span<char*> args) {
   Args a;
   if (int status = ParseArgs(args, a); status != 0) return status < 0 ? 0 : status;
   std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) {
-    std::fprintf(stderr, "qsft register: cannot tell where this program lies: %s\n",
-                 ec.message().c_str());
-    return 1;
+  auto host = a.host;
+  if (host.empty()) {
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+      std::fprintf(stderr, "qsft register: cannot tell where this program lies: %s\n",
+                   ec.message().c_str());
+      return 1;
+    }
+    host = self.parent_path() / "qsft-browser-host";
+    if (!std::filesystem::exists(host)) {
+      std::fprintf(stderr, "qsft register: %s is missing\n", host.c_str());
+      return 1;
+    }
   }
-  const auto host = self.parent_path() / "qsft-browser-host";
-  if (!std::filesystem::exists(host)) {
-    std::fprintf(stderr, "qsft register: %s is missing\n", host.c_str());
-    return 1;
-  }
-  const auto path = HostManifestPath(*a.browser, a.place);
+  const auto path = ManifestFile(a);
   std::filesystem::create_directories(path.parent_path(), ec);
   // Written beside and renamed into place, so a browser never reads half a manifest.
   const auto temp = path.string() + ".new";
@@ -130,7 +151,7 @@ int UnregisterMain(std::span<char*> args) {
   }
   Args a;
   if (int status = ParseArgs(args, a); status != 0) return status < 0 ? 0 : status;
-  const auto path = HostManifestPath(*a.browser, a.place);
+  const auto path = ManifestFile(a);
   std::error_code ec;
   if (!std::filesystem::remove(path, ec) && ec) {
     std::fprintf(stderr, "qsft unregister: cannot remove %s: %s\n", path.c_str(),
