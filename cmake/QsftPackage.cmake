@@ -36,7 +36,12 @@ install(FILES ${CMAKE_BINARY_DIR}/install-links/chromium/${QSFT_PACKAGE_NAME}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/chromium/extensions)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${QSFT_PACKAGE_NAME})
 
+# Off for an installation below a prefix of one's own, which may not write the system's folders.
+option(QSFT_INSTALL_HOST_MANIFESTS "Install the browsers' system-wide host manifests" ON)
 foreach(browser chromium chrome firefox)
+  if(NOT QSFT_INSTALL_HOST_MANIFESTS)
+    break()
+  endif()
   install(CODE "
     execute_process(
       COMMAND \"$<TARGET_FILE:qsft>\" register --browser ${browser} --system

@@ -94,11 +94,20 @@ def main(build_dir, source_dir, cpack):
 
         extension = os.path.join(source_dir, "browser/extension")
         installed = at("/usr/share/qswebfiletransfer/extension")
-        for name in sorted(os.listdir(extension)):
-            with open(os.path.join(extension, name), "rb") as a:
-                same = os.path.isfile(os.path.join(installed, name)) and \
-                    open(os.path.join(installed, name), "rb").read() == a.read()
-            check(same, "the installed extension's %s differs from the source's" % name)
+        def tree(top):
+            files = {}
+            for d, _, names in os.walk(top):
+                for n in names:
+                    with open(os.path.join(d, n), "rb") as f:
+                        files[os.path.relpath(os.path.join(d, n), top)] = f.read()
+            return files
+        source_files, installed_files = tree(extension), tree(installed)
+        check(source_files.keys() == installed_files.keys(),
+              "the installed extension holds %s, the source %s"
+              % (sorted(installed_files), sorted(source_files)))
+        for name in sorted(source_files.keys() & installed_files.keys()):
+            check(source_files[name] == installed_files[name],
+                  "the installed extension's %s differs from the source's" % name)
         link = at("/usr/share/chromium/extensions/" + PACKAGE)
         check(os.path.islink(link) and os.path.realpath(link) == installed,
               "Debian's chromium does not find the extension")
