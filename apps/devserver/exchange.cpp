@@ -176,8 +176,19 @@ bool Exchange::Send(const Response& response, const Effects& fx, bool keep_alive
   if (fx.stall == StallPoint::kBeforeHead && !server_.Stall(fx.stall_for)) return false;
   entry.status = response.status;
   stalled_ = false;
-  if (!SendAll(fd_, BuildHead(response, fx.head, keep_alive))) return false;
-  if (response.head_only) return !fx.break_after;
+  std::string head = BuildHead(response, fx.head, keep_alive);
+  if (response.head_only) return SendAll(fd_, head) && !fx.break_after;
+  // Head and body go out together: a head sent on its own would make a short answer wait for
+  // the client's delayed acknowledgement. A body in memory is sent with the head in one write;
+  // a file's head waits for its first piece. Faults that cut or stall the body keep the pieces.
+  const bool whole = !fx.break_after && fx.stall != StallPoint::kAfterBodyBytes;
+  if (whole && !response.file) {
+    head += response.body;
+    if (!SendAll(fd_, head)) return false;
+    entry.body_sent = response.body.size();
+    return true;
+  }
+  if (!SendAll(fd_, head, whole && response.body_length() > 0)) return false;
   if (!SendBody(response, fx, entry) || !StallIfDue(fx, entry.body_sent)) return false;
   // A break fault ends the connection even when the body was shorter than its byte count.
   return !fx.break_after;

@@ -46,9 +46,10 @@ uint16_t LocalPort(int fd) {
   return ntohs(addr.sin_port);
 }
 
-bool SendAll(int fd, std::string_view bytes) {
+bool SendAll(int fd, std::string_view bytes, bool more) {
+  const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    ssize_t n = ::send(fd, bytes.data(), bytes.size(), flags);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;

@@ -47,8 +47,9 @@ Fd ListenLoopback(uint16_t port, int* error = nullptr);
 uint16_t LocalPort(int fd);
 
 // Sends every byte (retrying short writes and EINTR, never raising SIGPIPE). False when the
-// peer is gone or the socket was shut down.
-bool SendAll(int fd, std::string_view bytes);
+// peer is gone or the socket was shut down. With `more`, the bytes may wait for the next send
+// to share its segment (the head of an answer whose body follows at once).
+bool SendAll(int fd, std::string_view bytes, bool more = false);
 
 // Reads from a socket through one buffer. The head of a request is read up to its blank line;
 // what came after it stays buffered for the body.
