@@ -259,10 +259,12 @@ class Transfer {
   size_t head_bytes_ = 0;
 
   // The body not yet handed out: bytes [body_begin_, body_end_) of body_.
-  std::vector<std::byte> body_;
+  std::unique_ptr<std::byte[]> body_;
+  size_t body_capacity_ = 0;
   size_t body_begin_ = 0;
   size_t body_end_ = 0;
   bool paused_ = false;
+  bool awaiting_head_ = false;  // AwaitHead runs: curl is held after the first piece of body
 
   // Stall detection: the last time a byte moved, and the counts seen then.
   Clock::time_point last_activity_;

@@ -175,7 +175,11 @@ ErrorOr<void> Transfer::Begin() {
     cancel_registered_ = true;
   }
   if (Stopped()) return Fail(ErrorCode::kInternetOperationCancelled);
-  body_.resize(kBodyBufferBytes);
+  if (!body_) {
+    // Not cleared: curl fills it before anything is read, and clearing would touch every page.
+    body_ = std::make_unique_for_overwrite<std::byte[]>(kBodyBufferBytes);
+    body_capacity_ = kBodyBufferBytes;
+  }
   Touch();
   if (curl_multi_add_handle(multi_.get(), easy_.get()) != CURLM_OK) {
     return Fail(ErrorCode::kInternetInternalError);
@@ -185,7 +189,9 @@ ErrorOr<void> Transfer::Begin() {
 }
 
 ErrorOr<void> Transfer::AwaitHead() {
+  awaiting_head_ = true;
   DriveUntil([this] { return head_final_; });
+  awaiting_head_ = false;
   if (head_final_ && abort_ != HttpAbort::kClosed) return {};
   return Failure();
 }
@@ -224,7 +230,7 @@ ErrorOr<size_t> Transfer::Read(std::span<std::byte> buffer) {
 
   if (body_begin_ != body_end_) {
     size_t n = std::min(buffer.size(), body_end_ - body_begin_);
-    std::memcpy(buffer.data(), body_.data() + body_begin_, n);
+    std::memcpy(buffer.data(), body_.get() + body_begin_, n);
     body_begin_ += n;
     if (body_begin_ == body_end_) body_begin_ = body_end_ = 0;
     return n;
@@ -364,21 +370,29 @@ size_t Transfer::OnHeader(std::string_view line) {
 size_t Transfer::OnBody(const char* data, size_t size) {
   Touch();
   head_final_ = true;  // the first body byte makes the head it follows final
-  if (size > body_.size() - body_end_) {
+  // While the caller waits for the head, curl stops after the first piece of body: the head
+  // and the first bytes are handed over at once instead of after a whole buffer.
+  if (awaiting_head_ && body_end_ > 0) {
+    paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  if (size > body_capacity_ - body_end_) {
     if (body_begin_ > 0) {  // move the undelivered rest to the front
-      std::memmove(body_.data(), body_.data() + body_begin_, body_end_ - body_begin_);
+      std::memmove(body_.get(), body_.get() + body_begin_, body_end_ - body_begin_);
       body_end_ -= body_begin_;
       body_begin_ = 0;
     }
-    if (size > body_.size() - body_end_) {
+    if (size > body_capacity_ - body_end_) {
       if (body_end_ > 0) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
       }
-      body_.resize(size);  // never happens with curl's piece size; stay correct if it does
+      // Never happens with curl's piece size; stay correct if it does.
+      body_ = std::make_unique_for_overwrite<std::byte[]>(size);
+      body_capacity_ = size;
     }
   }
-  std::memcpy(body_.data() + body_end_, data, size);
+  std::memcpy(body_.get() + body_end_, data, size);
   body_end_ += size;
   return size;
 }
