@@ -90,6 +90,7 @@ ErrorOr<void> StagedFile::Write(std::span<const std::byte> bytes) {
       return FailFromErrno(errno).At("write");
     }
     if (n == 0) return Fail(ErrorCode::kDiskFull).At("write");
+    written_ += static_cast<uint64_t>(n);
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
   return {};

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ class StagedFile {
 
   // Appends all of `bytes`, retrying short writes and interrupts.
   ErrorOr<void> Write(std::span<const std::byte> bytes);
+  // The bytes written so far, also those of a Write that then failed.
+  uint64_t written() const { return written_; }
   // Flush, move onto the final name, flush the folder. Once only.
   ErrorOr<void> Commit();
 
@@ -53,6 +56,7 @@ class StagedFile {
   std::u16string final_path_;
   std::u16string temp_path_;
   ScopedFd fd_;
+  uint64_t written_ = 0;
   bool keep_ = false;  // the temporary file is no longer ours to delete
 };
 

@@ -1,6 +1,5 @@
 #include "transfer/downloaded_file.h"
 
-#include <array>
 #include <span>
 #include <string>
 #include <utility>
@@ -120,10 +119,12 @@ DownloadedFile::Step DownloadedFile::Ask() {
 }
 
 DownloadedFile::Step DownloadedFile::Receive() {
-  std::array<std::byte, kDownloadBlockSize> buffer;
   for (;;) {
     if (AnnouncedLengthReached(progress_)) return Step::kCommit;
-    auto read = request_->Read(buffer);
+    // Each block is read straight into the writes being gathered.
+    auto room = gathered_.Room(*staged_, kDownloadBlockSize);
+    if (!room.ok()) return WriteFailed(room.error());
+    auto read = request_->Read(*room);
     const size_t got = read.ok() ? *read : 0;
     if (!read.ok()) read_error_ = read.error().At("read");
     switch (DecideAfterRead(progress_, got, !read.ok())) {
@@ -134,25 +135,31 @@ DownloadedFile::Step DownloadedFile::Receive() {
       case AfterRead::kGiveUp: return End(TransferEnd::Refused(0, "read"));
       case AfterRead::kFail: return End(TransferEnd::Failed(read_error_));
     }
-    const Step next = WriteBlock(std::span<const std::byte>(buffer.data(), got));
+    const Step next = CountBlock(got);
     if (next != Step::kReceive) return next;
   }
 }
 
-DownloadedFile::Step DownloadedFile::WriteBlock(std::span<const std::byte> block) {
+DownloadedFile::Step DownloadedFile::CountBlock(size_t size) {
   progress_.empty_reads = 0;
   progress_.resumptions = 0;
-  if (auto written = staged_->Write(block); !written.ok()) {
-    return End(TransferEnd::Failed(written.error()));
-  }
-  progress_.received += static_cast<int64_t>(block.size());
+  gathered_.Add(size);
+  progress_.received += static_cast<int64_t>(size);
   SetBytesTransferred(static_cast<uint64_t>(progress_.received));
   if (CancelRequested()) return End(TransferEnd::Cancelled());
   return Step::kReceive;
 }
 
+DownloadedFile::Step DownloadedFile::WriteFailed(const Error& error) {
+  // Blocks are counted before they are written: the count falls back to the bytes on disk.
+  SetBytesTransferred(staged_->written());
+  return End(TransferEnd::Failed(error));
+}
+
 DownloadedFile::Step DownloadedFile::PauseBeforeResumption() {
   request_.reset();
+  // The resumption asks for the byte after the last one received, which must be on disk.
+  if (auto flushed = gathered_.Flush(*staged_); !flushed.ok()) return WriteFailed(flushed.error());
   if (!Pause(ResumePause(progress_.resumptions))) return End(TransferEnd::Cancelled());
   return Step::kResume;
 }
@@ -176,6 +183,7 @@ DownloadedFile::Step DownloadedFile::Resume() {
 DownloadedFile::Step DownloadedFile::Commit() {
   if (!AnnouncedLengthMet(progress_)) return End(TransferEnd::Refused(0, "length"));  // more
   request_.reset();
+  if (auto flushed = gathered_.Flush(*staged_); !flushed.ok()) return WriteFailed(flushed.error());
   if (auto committed = staged_->Commit(); !committed.ok()) {
     return End(TransferEnd::Failed(committed.error()));
   }

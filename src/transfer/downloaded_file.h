@@ -2,11 +2,13 @@
 //
 // The body goes into "<target>.!incomplete" beside the target, a staged file
 // (platform/staged_file.h) that holds an exclusive lock so that two downloads to one target
-// cannot mix their bytes (the second fails with the sharing-violation text). A break is resumed
-// from the last byte written with "resumeAt=", after a pause that grows with every resumption
-// that brought no data. Only a complete file is committed onto the target; every failure and a
-// cancel before that point delete the temporary file and leave the target as it was. Last, the
-// file is marked with the URL it came from.
+// cannot mix their bytes (the second fails with the sharing-violation text). The body is read
+// and counted in blocks of at most 4096 bytes, which are gathered into larger writes
+// (gathered_writes.h); everything received is on disk before a resumption and the commit. A
+// break is resumed from the last byte received with "resumeAt=", after a pause that grows with
+// every resumption that brought no data. Only a complete file is committed onto the target; every
+// failure and a cancel before that point delete the temporary file and leave the target as it was.
+// Last, the file is marked with the URL it came from.
 //
 // The exchange with the server, in short:
 //   GET url                  202: ask again (at once the first few times, then after a growing
@@ -38,6 +40,7 @@
 #include "platform/http.h"
 #include "platform/staged_file.h"
 #include "transfer/download_decisions.h"
+#include "transfer/gathered_writes.h"
 #include "transfer/transferred_file.h"
 
 namespace qs {
@@ -57,7 +60,7 @@ inline constexpr std::string_view kResumedFromHeader = "Resumed-from";
 // Where the origin of a finished download is recorded (the freedesktop.org shared-metadata name).
 inline constexpr std::string_view kOriginAttribute = "user.xdg.origin.url";
 
-// The body is streamed through one buffer of this size.
+// The body is read, counted and checked for a cancel in blocks of at most this size.
 inline constexpr size_t kDownloadBlockSize = 4096;
 
 // Records `url` as the origin of the file at `local_path`. A file system that keeps no such
@@ -100,7 +103,10 @@ class DownloadedFile : public TransferredFile {
   std::optional<TransferEnd> OpenFirstAnswer();
   // False when a cancel cut the pause short or came before it.
   bool Pause(std::chrono::milliseconds pause);
-  Step WriteBlock(std::span<const std::byte> block);
+  // Counts a block of `size` bytes just read into the gathered writes.
+  Step CountBlock(size_t size);
+  // Ends the run after writing the gathered blocks failed.
+  Step WriteFailed(const Error& error);
 
   Sleeper sleeper_;
   platform::RedirectCheck may_follow_;
@@ -109,6 +115,7 @@ class DownloadedFile : public TransferredFile {
   std::u16string work_url_;
   std::unique_ptr<platform::HttpRequest> request_;
   std::optional<platform::StagedFile> staged_;
+  GatheredWrites gathered_;
   ReceiveProgress progress_;
   Error read_error_;
   TransferEnd end_;

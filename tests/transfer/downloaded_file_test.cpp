@@ -149,10 +149,18 @@ TEST_F(DownloadTest, BreakAfterTenThousandBytesResumesThereAndCompletesTheFile) 
   const std::string body = Pattern(kFileSize);
   server_->AddFault(Fault::BreakAfter(10000));
   auto download = Make(Serve("a.bin", body), target_dir_ / "a.bin");
+  // The resumption asks for byte 10000: the bytes before it must be on disk by then.
+  std::string on_disk_in_pause;
+  sleeper_.During([&](size_t) {
+    on_disk_in_pause = ReadFile(TempOf(target_dir_ / "a.bin"));
+    return true;
+  });
 
   EXPECT_EQ(download->RunHere(), TransferState::kDone);
   EXPECT_EQ(Targets(), (std::vector<std::string>{"/download?file=a.bin",
                                                  "/download?file=a.bin&resumeAt=10000"}));
+  EXPECT_EQ(on_disk_in_pause.size(), 10000u);
+  EXPECT_TRUE(on_disk_in_pause == body.substr(0, 10000));
   EXPECT_EQ(ReadFile(target_dir_ / "a.bin"), body);
   EXPECT_EQ(sleeper_.pauses(), (std::vector<long long>{0}));
   EXPECT_EQ(download->StatusText(), u"10|50000|");
