@@ -32,15 +32,19 @@
   window.addEventListener('message', (event) => {
     // Only the relay of this frame answers; other frames can post to this window too.
     if (event.source !== window || !event.data || event.data.channel !== FROM_RELAY) return;
-    const {answer, hostGone} = event.data;
+    const {answer, hostGone, unanswered} = event.data;
     if (hostGone) {
-      // The host process ended: its controls are gone with it.
+      // The host process ended: its controls are gone with it. The service worker has answered
+      // the requests it had passed on; requests sent since then go to the next host. Only when
+      // the relay lost the service worker will nothing answer the pending ones.
       for (const state of controls) state.gone = true;
       controls.clear();
-      for (const {reject} of pending.values()) {
-        reject(failure(E_FAIL, 'the control host has ended; this control is gone, create a new one'));
+      if (unanswered) {
+        for (const {reject} of pending.values()) {
+          reject(failure(E_FAIL, 'the control host has ended; this control is gone, create a new one'));
+        }
+        pending.clear();
       }
-      pending.clear();
       return;
     }
     if (!answer || !pending.has(answer.id)) return;

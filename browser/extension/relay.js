@@ -19,7 +19,7 @@
       // The service worker went away (extension reloaded); pending calls fail, the next call
       // connects again.
       port = null;
-      toPage({hostGone: true});
+      toPage({hostGone: true, unanswered: true});
     });
   }
 

@@ -15,6 +15,8 @@ import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
+import {checkScopeHandoff, dialogsUnavailable, findHost as findHostWith} from './scope_handoff.mjs';
+
 const here = path.dirname(fileURLToPath(import.meta.url));
 const binDir = path.resolve(process.argv[2] || '');
 const CHROMIUM = process.env.QSFT_CHROMIUM || '/usr/bin/chromium';
@@ -46,17 +48,7 @@ async function waitFor(condition, what, ms = 5000) {
 }
 
 // The pid of the host that this run's browser started (it inherits QSFT_E2E_RUN), or 0.
-function findHost() {
-  const program = fs.realpathSync(path.join(binDir, 'qsft-browser-host'));
-  for (const pid of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
-    try {
-      if (fs.readlinkSync(`/proc/${pid}/exe`) !== program) continue;
-      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'utf8').split('\0');
-      if (environ.includes(`QSFT_E2E_RUN=${scratch}`)) return Number(pid);
-    } catch (e) { /* ended meanwhile */ }
-  }
-  return 0;
-}
+const findHost = () => findHostWith(path.join(binDir, 'qsft-browser-host'), `QSFT_E2E_RUN=${scratch}`);
 
 function run(program, args, env) {
   const r = spawnSync(program, args, {env, encoding: 'utf8'});
@@ -259,6 +251,25 @@ try {
   await closing.close();
   await waitFor(() => !fs.existsSync(partial.target + '.!incomplete'), 'the temporary file is left after the tab closed');
   expect(!fs.existsSync(partial.target), 'a partial download took the final name');
+
+  // A file picked in one tab reaches another tab only through the operation scope handed over.
+  const whyNoDialogs = dialogsUnavailable();
+  if (whyNoDialogs) {
+    console.log('scope hand-over between tabs not checked: ' + whyNoDialogs);
+  } else {
+    const picked = path.join(scratch, 'picked', 'notes.txt');
+    fs.mkdirSync(path.dirname(picked));
+    fs.writeFileSync(picked, bytes.subarray(0, 5000));
+    const handoff = await checkScopeHandoff({
+      openPage: async () => {
+        const p = await context.newPage();
+        await p.goto(`${origin}/static/app/page.html`);
+        return p;
+      },
+      hostPid: findHost, file: picked, size: 5000,
+    });
+    console.log('scope hand-over: ' + JSON.stringify(handoff));
+  }
 
   // The host ends (a crash, say): the old controls reject with a clear error, and the next
   // create starts a new host.

@@ -13,6 +13,8 @@ import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
+import {checkScopeHandoff, dialogsUnavailable, findHost} from './scope_handoff.mjs';
+
 const here = path.dirname(fileURLToPath(import.meta.url));
 const binDir = path.resolve(process.argv[2] || '');
 const extension = path.resolve(process.argv[3] || path.join(here, '../extension'));
@@ -43,6 +45,7 @@ function run(program, args, env) {
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qsft-firefox-'));
 const env = {
   ...process.env,
+  QSFT_E2E_RUN: scratch,  // marks the host this run's browser starts
   HOME: path.join(scratch, 'home'),
   XDG_CONFIG_HOME: path.join(scratch, 'config'),
   XDG_DATA_HOME: path.join(scratch, 'data'),
@@ -112,6 +115,28 @@ try {
   expect(Buffer.compare(fs.readFileSync(result.target), bytes) === 0, 'the downloaded bytes differ');
   expect(/^10\|/.test(result.up), 'the upload ended as ' + result.up);
   expect(result.unknown === -2147352570, 'an unknown name: ' + result.unknown);
+
+  // A file picked in one tab reaches another tab only through the operation scope handed over.
+  const whyNoDialogs = dialogsUnavailable();
+  if (whyNoDialogs) {
+    console.log('scope hand-over between tabs not checked: ' + whyNoDialogs);
+  } else {
+    const picked = path.join(scratch, 'picked', 'notes.txt');
+    fs.mkdirSync(path.dirname(picked));
+    fs.writeFileSync(picked, bytes.subarray(0, 3000));
+    const handoff = await checkScopeHandoff({
+      openPage: async () => {
+        const p = await browser.newPage();
+        p.setDefaultTimeout(20000);
+        await p.goto(`http://dms.localhost:${port}/static/app/page.html`);
+        await p.waitForFunction(() => !!window.QSWebFileTransfer);
+        return p;
+      },
+      hostPid: () => findHost(path.join(binDir, 'qsft-browser-host'), `QSFT_E2E_RUN=${scratch}`),
+      file: picked, size: 3000,
+    });
+    console.log('scope hand-over: ' + JSON.stringify(handoff));
+  }
   console.log(`PASS (${((Date.now() - started) / 1000).toFixed(1)} s)`);
   process.exitCode = 0;
 } catch (e) {
