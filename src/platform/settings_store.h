@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -130,5 +131,29 @@ struct SettingsOp {
 
 // Applies every step in order in one transaction: all of them take effect or none does.
 ErrorOr<void> ApplySettingsBatch(std::span<const SettingsOp> ops);
+
+// The same, for steps that come one at a time from a producer that cannot hold them all (a
+// file import): each step is applied as it comes, inside one transaction that holds the
+// store's write lock until Commit makes every step take effect together. A batch destroyed
+// without a successful Commit leaves the store as it was.
+class SettingsBatch {
+ public:
+  static ErrorOr<SettingsBatch> Begin();
+
+  SettingsBatch(SettingsBatch&&) noexcept;
+  SettingsBatch& operator=(SettingsBatch&&) noexcept;
+  SettingsBatch(const SettingsBatch&) = delete;
+  SettingsBatch& operator=(const SettingsBatch&) = delete;
+  ~SettingsBatch();
+
+  // A failed step leaves the batch to be abandoned: Commit would keep the steps before it.
+  ErrorOr<void> Apply(const SettingsOp& op);
+  ErrorOr<void> Commit();
+
+ private:
+  struct Connection;
+  explicit SettingsBatch(std::unique_ptr<Connection> connection);
+  std::unique_ptr<Connection> connection_;
+};
 
 }  // namespace qs::platform

@@ -1,10 +1,17 @@
 // The settings store in one SQLite database per user.
 //
-// Layout: table `keys` holds every key but the hive itself, by its case-folded full path, with
-// its parent's folded path and its own name as first written; table `vals` holds the values by
-// folded key path and folded name, with name, type and raw data. Folding is done here, in C++,
-// with the same upper-casing the rest of the system compares names with, so SQL only ever
-// compares folded text byte for byte.
+// Layout (PRAGMA user_version 1): table `key_nodes` holds every key but the hive itself as one
+// row with its parent's id (0 for the hive), its own case-folded name and its name as first
+// written, so a key costs the same space however deep it lies, and a path is found one name at
+// a time through the (parent, fold) index. Table `key_values` holds the values by key id and
+// folded name, with name, type and raw data. Folding is done here, in C++, with the same
+// upper-casing the rest of the system compares names with, so SQL only ever compares folded
+// text byte for byte.
+//
+// Layout 0, written by earlier versions, kept each key by its whole folded path (table `keys`)
+// and each value by its key's folded path (table `vals`), so a chain of keys cost the square of
+// its depth. A layout-0 store is rewritten to layout 1 the first time it is opened; when the
+// file cannot be written, each read works on a private layout-1 copy of it.
 //
 // Every call opens its own connection and closes it before returning: nothing survives between
 // calls (the environment may name another store by then, and a connection must not cross a
@@ -25,6 +32,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "base/text.h"
@@ -37,13 +45,45 @@ namespace {
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kApplicationId = 0x51535247;  // "QSRG"
 constexpr char16_t kSeparator = u'\\';
+constexpr int64_t kHiveId = 0;
+constexpr int kLayout = 1;
+// Value data goes into the file in pieces of this size, so that it is never copied whole.
+constexpr size_t kBlobPiece = 1 << 20;
 
-constexpr const char* kSchema =
-    "CREATE TABLE keys(fold TEXT PRIMARY KEY, parent TEXT NOT NULL, name TEXT NOT NULL)"
-    " WITHOUT ROWID;"
-    "CREATE INDEX keys_by_parent ON keys(parent);"
-    "CREATE TABLE vals(id INTEGER PRIMARY KEY, key TEXT NOT NULL, fold TEXT NOT NULL,"
-    " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key, fold));";
+// The tables of the current layout, created in `schema` ("main", or "temp" for a private copy).
+std::string LayoutSchema(const std::string& schema) {
+  return "CREATE TABLE " + schema +
+         ".key_nodes(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, fold TEXT NOT NULL,"
+         " name TEXT NOT NULL, UNIQUE(parent, fold));"
+         "CREATE TABLE " +
+         schema +
+         ".key_values(id INTEGER PRIMARY KEY, key INTEGER NOT NULL, fold TEXT NOT NULL,"
+         " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key, fold));";
+}
+
+// Copies a layout-0 store (in main) into the current layout's tables in `schema`. Every key gets
+// a number; a key's name is what its folded path adds to its parent's. Values keep their ids,
+// and with them the order they were first written in.
+std::string MigrationFromLayout0(const std::string& schema) {
+  return LayoutSchema(schema) +
+         "CREATE TEMP TABLE layout0_ids(path TEXT PRIMARY KEY, id INTEGER NOT NULL) WITHOUT ROWID;"
+         "INSERT INTO temp.layout0_ids SELECT fold, row_number() OVER (ORDER BY fold)"
+         " FROM main.keys;"
+         "INSERT INTO " +
+         schema +
+         ".key_nodes(id, parent, fold, name)"
+         " SELECT i.id, coalesce(p.id, 0),"
+         " CASE WHEN k.parent = '' THEN k.fold ELSE substr(k.fold, length(k.parent) + 2) END,"
+         " k.name FROM main.keys k JOIN temp.layout0_ids i ON i.path = k.fold"
+         " LEFT JOIN temp.layout0_ids p ON p.path = k.parent"
+         " WHERE k.parent = '' OR p.id IS NOT NULL;"
+         "INSERT INTO " +
+         schema +
+         ".key_values(id, key, fold, name, type, data)"
+         " SELECT v.id, coalesce(i.id, 0), v.fold, v.name, v.type, v.data FROM main.vals v"
+         " LEFT JOIN temp.layout0_ids i ON i.path = v.key WHERE v.key = '' OR i.id IS NOT NULL;"
+         "DROP TABLE temp.layout0_ids;";
+}
 
 // --- SQLite handles --------------------------------------------------------------------------
 
@@ -168,26 +208,29 @@ std::string Fold(std::u16string_view text) {
   return ToUtf8(upper);
 }
 
-// A key path checked against the store's rules, with its folded form.
+// A key path checked against the store's rules, with each name as given and folded.
 struct KeyPath {
   std::u16string path;
-  std::string fold;
+  std::vector<std::u16string> names;
+  std::vector<std::string> folds;
   bool IsHive() const { return path.empty(); }
 };
 
 ErrorOr<KeyPath> ParseKeyPath(std::u16string_view path) {
+  KeyPath key{std::u16string(path), {}, {}};
   size_t start = 0;
-  size_t depth = 0;
   while (!path.empty()) {
     size_t end = path.find(kSeparator, start);
     if (end == std::u16string_view::npos) end = path.size();
-    if (end == start || end - start > kMaxKeyNameLength || ++depth > kMaxKeyDepth) {
+    if (end == start || end - start > kMaxKeyNameLength || key.names.size() >= kMaxKeyDepth) {
       return ErrorCode::kInvalidParameter;
     }
+    key.names.emplace_back(path.substr(start, end - start));
+    key.folds.push_back(Fold(key.names.back()));
     if (end == path.size()) break;
     start = end + 1;
   }
-  return KeyPath{std::u16string(path), Fold(path)};
+  return key;
 }
 
 ErrorOr<std::string> FoldValueName(std::u16string_view name) {
@@ -229,13 +272,20 @@ ErrorOr<void> MakeDirectories(const std::string& dir) {
 
 enum class Access { kRead, kWrite };
 
-// What the open database is: one of ours, a fresh empty file, or something else.
-enum class Content { kStore, kEmpty };
+// What the open database is: one of ours (in the current layout or in layout 0), a fresh empty
+// file, or something else. A layout newer than this program knows is not read.
+enum class Content { kStore, kLayout0, kEmpty };
 
 ErrorOr<Content> Identify(sqlite3* db) {
   auto id = QS_TRY(Stmt::Prepare(db, "PRAGMA application_id"));
   if (!QS_TRY(id.Step())) return ErrorCode::kRegistryCorrupt;
-  if (id.Int(0) == kApplicationId) return Content::kStore;
+  if (id.Int(0) == kApplicationId) {
+    auto version = QS_TRY(Stmt::Prepare(db, "PRAGMA user_version"));
+    if (!QS_TRY(version.Step())) return ErrorCode::kRegistryCorrupt;
+    if (version.Int(0) == kLayout) return Content::kStore;
+    if (version.Int(0) == 0) return Content::kLayout0;
+    return ErrorCode::kRegistryCorrupt;
+  }
   if (id.Int(0) != 0) return ErrorCode::kRegistryCorrupt;
   auto count = QS_TRY(Stmt::Prepare(db, "SELECT count(*) FROM sqlite_master"));
   if (!QS_TRY(count.Step())) return ErrorCode::kRegistryCorrupt;
@@ -256,23 +306,47 @@ ErrorOr<Db> OpenDb(const std::string& file, int flags) {
   return db;
 }
 
+ErrorOr<Db> BeginWrite();
+
+// Opens the existing store file without creating it.
+ErrorOr<Db> OpenExisting(const std::string& file) {
+  // Read-write without create lets a reader maintain the log's shared index; never creates.
+  auto db = OpenDb(file, SQLITE_OPEN_READWRITE);
+  if (!db.ok()) db = OpenDb(file, SQLITE_OPEN_READONLY);
+  return db;
+}
+
 // Opens the store for reading. Error 2 means "reads as empty": no file, no settings in it, a
 // damaged file, or one that cannot be opened at all.
 ErrorOr<Db> OpenForRead() {
   const std::string home = ConfigHome();
   if (home.empty()) return ErrorCode::kFileNotFound;
   const std::string file = home + "/quillstone/registry.db";
-  // Read-write without create lets a reader maintain the log's shared index; never creates.
-  auto db = OpenDb(file, SQLITE_OPEN_READWRITE);
-  if (!db.ok()) db = OpenDb(file, SQLITE_OPEN_READONLY);
+  auto db = OpenExisting(file);
   if (!db.ok()) return ErrorCode::kFileNotFound;
   auto content = Identify(db->get());
+  if (content.ok() && *content == Content::kLayout0) {
+    // Rewritten in place once (BeginWrite migrates); a file that cannot be written is read
+    // through a private copy in the current layout.
+    db = ErrorCode::kFileNotFound;
+    if (auto migrated = BeginWrite(); migrated.ok()) (void)Exec(migrated->get(), "COMMIT");
+    db = OpenExisting(file);
+    if (!db.ok()) return ErrorCode::kFileNotFound;
+    content = Identify(db->get());
+    if (content.ok() && *content == Content::kLayout0) {
+      if (!Exec(db->get(), MigrationFromLayout0("temp").c_str()).ok()) {
+        return ErrorCode::kFileNotFound;
+      }
+      content = Content::kStore;
+    }
+  }
   if (!content.ok() || *content != Content::kStore) return ErrorCode::kFileNotFound;
   return db;
 }
 
 // Opens the store for writing and begins an immediate transaction on it, giving a new file its
-// schema inside that transaction. Refuses (1015) a file that is not a settings store.
+// schema, and a layout-0 file the current layout, inside that transaction. Refuses (1015) a
+// file that is not a settings store.
 ErrorOr<Db> BeginWrite() {
   const std::string home = ConfigHome();
   if (home.empty()) return ErrorCode::kAccessDenied;
@@ -291,10 +365,15 @@ ErrorOr<Db> BeginWrite() {
   if (!content.ok()) {
     ready = content.error();
   } else if (*content == Content::kEmpty) {
-    ready = Exec(db.get(), kSchema);
+    ready = Exec(db.get(), LayoutSchema("main").c_str());
     if (ready.ok()) ready = Exec(db.get(), "PRAGMA application_id=1364415047");
+    if (ready.ok()) ready = Exec(db.get(), "PRAGMA user_version=1");
+  } else if (*content == Content::kLayout0) {
+    ready = Exec(db.get(), (MigrationFromLayout0("main") +
+                            "DROP TABLE main.keys; DROP TABLE main.vals; PRAGMA user_version=1;")
+                               .c_str());
   }
-  static_assert(kApplicationId == 1364415047);
+  static_assert(kApplicationId == 1364415047 && kLayout == 1);
   if (!ready.ok()) {
     (void)Exec(db.get(), "ROLLBACK");
     return ready.error();
@@ -327,117 +406,144 @@ ErrorOr<T> ReadTransaction(ErrorOr<T> if_empty, Body&& body) {
 
 // --- Queries shared by reads and writes ------------------------------------------------------
 
-ErrorOr<bool> KeyExists(sqlite3* db, const KeyPath& key) {
-  if (key.IsHive()) return true;
-  auto s = QS_TRY(Stmt::Prepare(db, "SELECT 1 FROM keys WHERE fold = ?1"));
-  s.Bind(1, key.fold);
-  return s.Step();
-}
+struct BlobCloser {
+  void operator()(sqlite3_blob* b) const { sqlite3_blob_close(b); }
+};
 
-// The key's path spelled as the store holds it (each name as first written), or nothing when
-// the key does not exist.
-ErrorOr<std::optional<std::u16string>> StoredPath(sqlite3* db, const KeyPath& key) {
-  if (key.IsHive()) return std::optional<std::u16string>(u"");
-  auto s = QS_TRY(Stmt::Prepare(db, "SELECT name FROM keys WHERE fold = ?1"));
-  std::u16string stored;
-  for (size_t end = 0; end != key.path.size();) {
-    end = key.path.find(kSeparator, end + 1);
-    if (end == std::u16string::npos) end = key.path.size();
-    s.Bind(1, Fold(std::u16string_view(key.path).substr(0, end)));
-    if (!QS_TRY(s.Step())) return std::optional<std::u16string>();
-    if (!stored.empty()) stored += kSeparator;
-    stored += FromUtf8(s.Text(0));
+// The key's id, or nothing when it does not exist; `stored` receives its path spelled as the
+// store holds it (each name as first written).
+ErrorOr<std::optional<int64_t>> FindKey(sqlite3* db, const KeyPath& key,
+                                        std::u16string* stored = nullptr) {
+  int64_t id = kHiveId;
+  if (key.IsHive()) return std::optional<int64_t>(id);
+  auto s =
+      QS_TRY(Stmt::Prepare(db, "SELECT id, name FROM key_nodes WHERE parent = ?1 AND fold = ?2"));
+  for (const std::string& fold : key.folds) {
+    s.Bind(1, id).Bind(2, fold);
+    if (!QS_TRY(s.Step())) return std::optional<int64_t>();
+    id = s.Int(0);
+    if (stored != nullptr) {
+      if (!stored->empty()) *stored += kSeparator;
+      *stored += FromUtf8(s.Text(1));
+    }
     s.Reset();
   }
-  return std::optional<std::u16string>(std::move(stored));
+  return std::optional<int64_t>(id);
 }
 
-// The key behind a handle must still be there: 1018 once another writer deleted it.
-ErrorOr<void> RequireKey(sqlite3* db, const KeyPath& key) {
-  if (!QS_TRY(KeyExists(db, key))) return ErrorCode::kKeyDeleted;
-  return {};
+// The id of the key behind a handle, which must still be there: 1018 once another writer
+// deleted it.
+ErrorOr<int64_t> RequireKey(sqlite3* db, const KeyPath& key) {
+  const std::optional<int64_t> id = QS_TRY(FindKey(db, key));
+  if (!id) return ErrorCode::kKeyDeleted;
+  return *id;
 }
 
-ErrorOr<std::optional<RegValue>> ReadValue(sqlite3* db, const KeyPath& key,
-                                           const std::string& name_fold) {
-  auto s = QS_TRY(Stmt::Prepare(db, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2"));
-  s.Bind(1, key.fold).Bind(2, name_fold);
+ErrorOr<std::optional<RegValue>> ReadValue(sqlite3* db, int64_t key, const std::string& name_fold) {
+  auto s =
+      QS_TRY(Stmt::Prepare(db, "SELECT type, data FROM key_values WHERE key = ?1 AND fold = ?2"));
+  s.Bind(1, key).Bind(2, name_fold);
   if (!QS_TRY(s.Step())) return std::optional<RegValue>();
   return std::optional<RegValue>(RegValue{static_cast<uint32_t>(s.Int(0)), s.Blob(1)});
 }
 
-ErrorOr<void> CreateKeyWithParents(sqlite3* db, const KeyPath& key) {
-  if (key.IsHive()) return {};
-  auto s = QS_TRY(Stmt::Prepare(
-      db, "INSERT INTO keys(fold, parent, name) VALUES(?1, ?2, ?3) ON CONFLICT(fold) DO NOTHING"));
-  std::string parent_fold;
-  for (size_t start = 0; start <= key.path.size();) {
-    size_t end = key.path.find(kSeparator, start);
-    if (end == std::u16string::npos) end = key.path.size();
-    std::string fold = Fold(std::u16string_view(key.path).substr(0, end));
-    s.Bind(1, fold).Bind(2, parent_fold).Bind(3, ToUtf8(key.path.substr(start, end - start)));
-    QS_TRY_VOID(s.Run());
-    s.Reset();
-    parent_fold = std::move(fold);
-    start = end + 1;
+// The key's id, after creating it and every missing parent.
+ErrorOr<int64_t> CreateKeyWithParents(sqlite3* db, const KeyPath& key) {
+  int64_t id = kHiveId;
+  if (key.IsHive()) return id;
+  auto find = QS_TRY(Stmt::Prepare(db, "SELECT id FROM key_nodes WHERE parent = ?1 AND fold = ?2"));
+  auto insert =
+      QS_TRY(Stmt::Prepare(db, "INSERT INTO key_nodes(parent, fold, name) VALUES(?1, ?2, ?3)"));
+  for (size_t i = 0; i < key.folds.size(); ++i) {
+    find.Bind(1, id).Bind(2, key.folds[i]);
+    if (QS_TRY(find.Step())) {
+      id = find.Int(0);
+    } else {
+      insert.Bind(1, id).Bind(2, key.folds[i]).Bind(3, ToUtf8(key.names[i]));
+      QS_TRY_VOID(insert.Run());
+      insert.Reset();
+      id = sqlite3_last_insert_rowid(db);
+    }
+    find.Reset();
   }
-  return {};
+  return id;
 }
 
-ErrorOr<void> WriteValue(sqlite3* db, const KeyPath& key, std::u16string_view name,
+// Creates or replaces a value. The data goes into the file piece by piece, from the caller's
+// buffer: however large it is, no second copy of it is made here.
+ErrorOr<void> WriteValue(sqlite3* db, int64_t key, std::u16string_view name,
                          const std::string& name_fold, uint32_t type,
                          std::span<const uint8_t> data) {
   // The name keeps the case it was first written in, and the value its place in the order.
   auto s = QS_TRY(Stmt::Prepare(
       db,
-      "INSERT INTO vals(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
-      " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"));
-  s.Bind(1, key.fold).Bind(2, name_fold).Bind(3, ToUtf8(name)).Bind(4, int64_t{type});
-  s.BindBlob(5, data);
-  return s.Run();
+      "INSERT INTO key_values(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, zeroblob(?5))"
+      " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"
+      " RETURNING id"));
+  s.Bind(1, key).Bind(2, name_fold).Bind(3, ToUtf8(name)).Bind(4, int64_t{type});
+  s.Bind(5, static_cast<int64_t>(data.size()));
+  if (!QS_TRY(s.Step())) return ErrorCode::kRegistryIoFailed;
+  const int64_t row = s.Int(0);
+  QS_TRY_VOID(s.Run());  // the statement ends
+  if (data.empty()) return {};
+  sqlite3_blob* raw = nullptr;
+  const int rc = sqlite3_blob_open(db, "main", "key_values", "data", row, 1, &raw);
+  std::unique_ptr<sqlite3_blob, BlobCloser> blob(raw);
+  if (rc != SQLITE_OK) return FromSqlite(rc);
+  for (size_t at = 0; at < data.size(); at += kBlobPiece) {
+    const size_t n = std::min(kBlobPiece, data.size() - at);
+    const int wrc =
+        sqlite3_blob_write(blob.get(), data.data() + at, static_cast<int>(n), static_cast<int>(at));
+    if (wrc != SQLITE_OK) return FromSqlite(wrc);
+  }
+  return {};
 }
 
 // Removes a value; reports whether there was one.
-ErrorOr<bool> RemoveValue(sqlite3* db, const KeyPath& key, const std::string& name_fold) {
-  auto s = QS_TRY(Stmt::Prepare(db, "DELETE FROM vals WHERE key = ?1 AND fold = ?2"));
-  s.Bind(1, key.fold).Bind(2, name_fold);
+ErrorOr<bool> RemoveValue(sqlite3* db, int64_t key, const std::string& name_fold) {
+  auto s = QS_TRY(Stmt::Prepare(db, "DELETE FROM key_values WHERE key = ?1 AND fold = ?2"));
+  s.Bind(1, key).Bind(2, name_fold);
   QS_TRY_VOID(s.Run());
   return sqlite3_changes(db) > 0;
 }
 
-// Removes a key with its whole subtree; reports whether it existed. Folded paths compare byte
-// for byte, and every descendant's path starts with the key's path and "\" (0x5C), so they all
-// sort between "<path>\" and "<path>]" (0x5D).
+// Removes a key with its whole subtree; reports whether it existed.
 ErrorOr<bool> RemoveKey(sqlite3* db, const KeyPath& key) {
-  const bool existed = QS_TRY(KeyExists(db, key));
-  const std::string low = key.fold + "\\";
-  const std::string high = key.fold + "]";
-  auto v = QS_TRY(Stmt::Prepare(db, "DELETE FROM vals WHERE key = ?1 OR (key >= ?2 AND key < ?3)"));
-  v.Bind(1, key.fold).Bind(2, low).Bind(3, high);
+  const std::optional<int64_t> id = QS_TRY(FindKey(db, key));
+  if (!id) return false;
+  constexpr const char* kSubtree =
+      "WITH RECURSIVE subtree(id) AS (SELECT ?1 UNION ALL"
+      " SELECT k.id FROM key_nodes k JOIN subtree ON k.parent = subtree.id) ";
+  auto v = QS_TRY(Stmt::Prepare(
+      db, (std::string(kSubtree) + "DELETE FROM key_values WHERE key IN (SELECT id FROM subtree)")
+              .c_str()));
+  v.Bind(1, *id);
   QS_TRY_VOID(v.Run());
-  auto k =
-      QS_TRY(Stmt::Prepare(db, "DELETE FROM keys WHERE fold = ?1 OR (fold >= ?2 AND fold < ?3)"));
-  k.Bind(1, key.fold).Bind(2, low).Bind(3, high);
+  auto k = QS_TRY(Stmt::Prepare(
+      db, (std::string(kSubtree) + "DELETE FROM key_nodes WHERE id IN (SELECT id FROM subtree)")
+              .c_str()));
+  k.Bind(1, *id);
   QS_TRY_VOID(k.Run());
-  return existed;
+  return true;
 }
 
 ErrorOr<void> ApplyOne(sqlite3* db, const SettingsOp& op) {
   const KeyPath key = QS_TRY(ParseKeyPath(op.key));
   switch (op.kind) {
-    case SettingsOp::Kind::kCreateKey: return CreateKeyWithParents(db, key);
+    case SettingsOp::Kind::kCreateKey: QS_TRY_VOID(CreateKeyWithParents(db, key)); return {};
     case SettingsOp::Kind::kDeleteKey:
       if (key.IsHive()) return ErrorCode::kInvalidParameter;
       QS_TRY_VOID(RemoveKey(db, key));
       return {};
     case SettingsOp::Kind::kSetValue: {
       const std::string name_fold = QS_TRY(FoldValueName(op.name));
-      QS_TRY_VOID(CreateKeyWithParents(db, key));
-      return WriteValue(db, key, op.name, name_fold, op.value.type, op.value.data);
+      const int64_t id = QS_TRY(CreateKeyWithParents(db, key));
+      return WriteValue(db, id, op.name, name_fold, op.value.type, op.value.data);
     }
     case SettingsOp::Kind::kDeleteValue: {
       const std::string name_fold = QS_TRY(FoldValueName(op.name));
-      QS_TRY_VOID(RemoveValue(db, key, name_fold));
+      const std::optional<int64_t> id = QS_TRY(FindKey(db, key));
+      if (id) QS_TRY_VOID(RemoveValue(db, *id, name_fold));
       return {};
     }
   }
@@ -464,7 +570,11 @@ ErrorOr<SettingsKey> SettingsKey::Open(std::u16string_view path) {
   // The hive is always there, even in a store that reads as empty.
   using Stored = std::optional<std::u16string>;
   auto stored = ReadTransaction<Stored>(key->IsHive() ? Stored(u"") : Stored(),
-                                        [&](sqlite3* db) { return StoredPath(db, *key); });
+                                        [&](sqlite3* db) -> ErrorOr<Stored> {
+                                          std::u16string spelled;
+                                          if (!QS_TRY(FindKey(db, *key, &spelled))) return Stored();
+                                          return Stored(std::move(spelled));
+                                        });
   if (!stored.ok()) return Report<SettingsKey>(stored.error());
   if (!*stored) return Report<SettingsKey>(ErrorCode::kFileNotFound);
   return SettingsKey(std::move(**stored));
@@ -473,14 +583,14 @@ ErrorOr<SettingsKey> SettingsKey::Open(std::u16string_view path) {
 ErrorOr<SettingsKey> SettingsKey::Create(std::u16string_view path) {
   auto key = ParseKeyPath(path);
   if (!key.ok()) return Report<SettingsKey>(key.error());
-  std::optional<std::u16string> stored;
+  std::u16string stored;
   auto done = WriteTransaction([&](sqlite3* db) -> ErrorOr<void> {
     QS_TRY_VOID(CreateKeyWithParents(db, *key));
-    stored = QS_TRY(StoredPath(db, *key));
+    QS_TRY_VOID(FindKey(db, *key, &stored));
     return {};
   });
   if (!done.ok()) return Report<SettingsKey>(done.error());
-  return SettingsKey(stored ? std::move(*stored) : std::move(key->path));
+  return SettingsKey(std::move(stored));
 }
 
 ErrorOr<RegValue> SettingsKey::Query(std::u16string_view name) const {
@@ -488,8 +598,8 @@ ErrorOr<RegValue> SettingsKey::Query(std::u16string_view name) const {
   const std::string name_fold = QS_TRY(Report(FoldValueName(name)));
   return Report(
       ReadTransaction<RegValue>(ErrorCode::kFileNotFound, [&](sqlite3* db) -> ErrorOr<RegValue> {
-        QS_TRY_VOID(RequireKey(db, key));
-        auto value = QS_TRY(ReadValue(db, key, name_fold));
+        const int64_t id = QS_TRY(RequireKey(db, key));
+        auto value = QS_TRY(ReadValue(db, id, name_fold));
         if (!value) return ErrorCode::kFileNotFound;
         return std::move(*value);
       }));
@@ -515,8 +625,8 @@ ErrorOr<void> SettingsKey::Set(std::u16string_view name, uint32_t type,
   const KeyPath key = QS_TRY(Report(ParseKeyPath(path_)));
   const std::string name_fold = QS_TRY(Report(FoldValueName(name)));
   return Report(WriteTransaction([&](sqlite3* db) -> ErrorOr<void> {
-    QS_TRY_VOID(RequireKey(db, key));
-    return WriteValue(db, key, name, name_fold, type, data);
+    const int64_t id = QS_TRY(RequireKey(db, key));
+    return WriteValue(db, id, name, name_fold, type, data);
   }));
 }
 
@@ -524,8 +634,8 @@ ErrorOr<void> SettingsKey::DeleteValue(std::u16string_view name) {
   const KeyPath key = QS_TRY(Report(ParseKeyPath(path_)));
   const std::string name_fold = QS_TRY(Report(FoldValueName(name)));
   return Report(WriteTransaction([&](sqlite3* db) -> ErrorOr<void> {
-    QS_TRY_VOID(RequireKey(db, key));
-    if (!QS_TRY(RemoveValue(db, key, name_fold))) return ErrorCode::kFileNotFound;
+    const int64_t id = QS_TRY(RequireKey(db, key));
+    if (!QS_TRY(RemoveValue(db, id, name_fold))) return ErrorCode::kFileNotFound;
     return {};
   }));
 }
@@ -534,10 +644,10 @@ ErrorOr<void> SettingsKey::Update(std::u16string_view name, const ValueChange& c
   const KeyPath key = QS_TRY(Report(ParseKeyPath(path_)));
   const std::string name_fold = QS_TRY(Report(FoldValueName(name)));
   return Report(WriteTransaction([&](sqlite3* db) -> ErrorOr<void> {
-    QS_TRY_VOID(RequireKey(db, key));
-    const std::optional<RegValue> current = QS_TRY(ReadValue(db, key, name_fold));
+    const int64_t id = QS_TRY(RequireKey(db, key));
+    const std::optional<RegValue> current = QS_TRY(ReadValue(db, id, name_fold));
     const RegValue next = QS_TRY(change(current));
-    return WriteValue(db, key, name, name_fold, next.type, next.data);
+    return WriteValue(db, id, name, name_fold, next.type, next.data);
   }));
 }
 
@@ -545,9 +655,10 @@ ErrorOr<std::vector<std::u16string>> SettingsKey::SubKeys() const {
   const KeyPath key = QS_TRY(Report(ParseKeyPath(path_)));
   using Names = std::vector<std::u16string>;
   return Report(ReadTransaction<Names>(Names{}, [&](sqlite3* db) -> ErrorOr<Names> {
-    QS_TRY_VOID(RequireKey(db, key));
-    auto s = QS_TRY(Stmt::Prepare(db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY fold"));
-    s.Bind(1, key.fold);
+    const int64_t id = QS_TRY(RequireKey(db, key));
+    auto s =
+        QS_TRY(Stmt::Prepare(db, "SELECT name FROM key_nodes WHERE parent = ?1 ORDER BY fold"));
+    s.Bind(1, id);
     Names names;
     while (QS_TRY(s.Step())) names.push_back(FromUtf8(s.Text(0)));
     return names;
@@ -558,10 +669,10 @@ ErrorOr<std::vector<NamedRegValue>> SettingsKey::Values() const {
   const KeyPath key = QS_TRY(Report(ParseKeyPath(path_)));
   using List = std::vector<NamedRegValue>;
   return Report(ReadTransaction<List>(List{}, [&](sqlite3* db) -> ErrorOr<List> {
-    QS_TRY_VOID(RequireKey(db, key));
-    auto s =
-        QS_TRY(Stmt::Prepare(db, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id"));
-    s.Bind(1, key.fold);
+    const int64_t id = QS_TRY(RequireKey(db, key));
+    auto s = QS_TRY(
+        Stmt::Prepare(db, "SELECT name, type, data FROM key_values WHERE key = ?1 ORDER BY id"));
+    s.Bind(1, id);
     List values;
     while (QS_TRY(s.Step())) {
       values.push_back({FromUtf8(s.Text(0)), RegValue{static_cast<uint32_t>(s.Int(1)), s.Blob(2)}});
@@ -579,11 +690,43 @@ ErrorOr<void> DeleteSettingsKey(std::u16string_view path) {
   }));
 }
 
+struct SettingsBatch::Connection {
+  Db db;
+  bool open = true;  // the transaction is still running
+};
+
+SettingsBatch::SettingsBatch(std::unique_ptr<Connection> connection)
+    : connection_(std::move(connection)) {}
+SettingsBatch::SettingsBatch(SettingsBatch&&) noexcept = default;
+SettingsBatch& SettingsBatch::operator=(SettingsBatch&&) noexcept = default;
+
+SettingsBatch::~SettingsBatch() {
+  if (connection_ && connection_->open) (void)Exec(connection_->db.get(), "ROLLBACK");
+}
+
+ErrorOr<SettingsBatch> SettingsBatch::Begin() {
+  auto db = BeginWrite();
+  if (!db.ok()) return Report<SettingsBatch>(db.error());
+  return SettingsBatch(std::make_unique<Connection>(Connection{std::move(*db)}));
+}
+
+ErrorOr<void> SettingsBatch::Apply(const SettingsOp& op) {
+  if (!connection_ || !connection_->open) return Report<void>(ErrorCode::kInvalidParameter);
+  return Report(ApplyOne(connection_->db.get(), op));
+}
+
+ErrorOr<void> SettingsBatch::Commit() {
+  if (!connection_ || !connection_->open) return Report<void>(ErrorCode::kInvalidParameter);
+  auto done = Exec(connection_->db.get(), "COMMIT");
+  if (!done.ok()) return Report(done);
+  connection_->open = false;
+  return {};
+}
+
 ErrorOr<void> ApplySettingsBatch(std::span<const SettingsOp> ops) {
-  return Report(WriteTransaction([&](sqlite3* db) -> ErrorOr<void> {
-    for (const auto& op : ops) QS_TRY_VOID(ApplyOne(db, op));
-    return {};
-  }));
+  SettingsBatch batch = QS_TRY(SettingsBatch::Begin());
+  for (const auto& op : ops) QS_TRY_VOID(batch.Apply(op));
+  return batch.Commit();
 }
 
 }  // namespace qs::platform

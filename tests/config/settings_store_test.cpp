@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
+#include "support/child_process.h"
 
 namespace qs {
 namespace {
@@ -12,7 +13,62 @@ namespace {
 using platform::SettingsKey;
 using testing::Bytes;
 
-class SettingsStoreTest : public testing::StoreTest {};
+class SettingsStoreTest : public testing::StoreTest {
+ protected:
+  // Runs SQL on the store file with the sqlite3 shell; its output.
+  std::string Sql(const std::string& script) {
+    testing::ChildProcess shell({"/usr/bin/sqlite3", "-batch", StoreFile().string()}, {});
+    shell.Write(script);
+    EXPECT_EQ(shell.Finish(), 0) << shell.err();
+    return shell.out();
+  }
+
+  // A store as earlier versions wrote it: every key by its whole folded path.
+  void WriteLayout0Store() {
+    std::filesystem::create_directories(StoreFile().parent_path());
+    Sql("PRAGMA journal_mode=WAL;\n"
+        "CREATE TABLE keys(fold TEXT PRIMARY KEY, parent TEXT NOT NULL, name TEXT NOT NULL)"
+        " WITHOUT ROWID;\n"
+        "CREATE INDEX keys_by_parent ON keys(parent);\n"
+        "CREATE TABLE vals(id INTEGER PRIMARY KEY, key TEXT NOT NULL, fold TEXT NOT NULL,"
+        " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key, fold));\n"
+        "INSERT INTO keys VALUES('SOFTWARE', '', 'Software'),"
+        " ('SOFTWARE\\TARNHOLT', 'SOFTWARE', 'Tarnholt'),"
+        " ('SOFTWARE\\TARNHOLT2', 'SOFTWARE', 'tarnholt2'),"
+        " ('SOFTWARE\\TARNHOLT\\\xC3\x9C\x42\x45R', 'SOFTWARE\\TARNHOLT', '\xC3\x9C\x62\x65r');\n"
+        "INSERT INTO vals VALUES(1, '', 'TOP', 'Top', 1, X'61000000'),"
+        " (2, 'SOFTWARE\\TARNHOLT', 'B', 'b', 4, X'01000000'),"
+        " (3, 'SOFTWARE\\TARNHOLT', 'A', 'A', 3, X''),"
+        " (4, 'SOFTWARE\\TARNHOLT\\\xC3\x9C\x42\x45R', '', '', 1, X'7a000000');\n"
+        "PRAGMA application_id=1364415047;\n");
+  }
+
+  // Every key and value of the store WriteLayout0Store writes.
+  void ExpectLayout0Contents() {
+    auto top = SettingsKey::Open(u"");
+    ASSERT_TRUE(top.ok());
+    auto hive_value = top->Query(u"top");
+    ASSERT_TRUE(hive_value.ok()) << hive_value.code();
+    EXPECT_EQ(TextFromData(hive_value->data), u"a");
+    auto software = SettingsKey::Open(u"SOFTWARE");
+    ASSERT_TRUE(software.ok());
+    EXPECT_EQ(software->SubKeys().value(),
+              (std::vector<std::u16string>{u"Tarnholt", u"tarnholt2"}));
+    auto deep = SettingsKey::Open(u"software\\tarnholt\\\u00fcber");
+    ASSERT_TRUE(deep.ok()) << deep.code();
+    EXPECT_EQ(deep->path(), u"Software\\Tarnholt\\\u00dcber");
+    EXPECT_EQ(TextFromData(deep->Query(u"").value().data), u"z");
+    auto values = SettingsKey::Open(u"Software\\Tarnholt").value().Values();
+    ASSERT_TRUE(values.ok());
+    ASSERT_EQ(values->size(), 2u);
+    EXPECT_EQ((*values)[0].name, u"b");  // in the order first written
+    EXPECT_EQ((*values)[0].value.type, platform::kRegDword);
+    EXPECT_EQ((*values)[1].name, u"A");
+    EXPECT_TRUE((*values)[1].value.data.empty());
+    EXPECT_EQ(SettingsKey::Open(u"Software\\Tarnholt").value().SubKeys().value(),
+              std::vector<std::u16string>{u"\u00dcber"});
+  }
+};
 
 TEST_F(SettingsStoreTest, AbsentStoreReadsEmptyAndIsNotCreatedByReads) {
   EXPECT_EQ(SettingsKey::Open(u"SOFTWARE\\X").code(), 2u);
@@ -140,6 +196,53 @@ TEST_F(SettingsStoreTest, BatchIsAllOrNothing) {
   ASSERT_TRUE(platform::ApplySettingsBatch(ops).ok());
   EXPECT_EQ(SettingsKey::Open(u"Keep").code(), 2u);
   EXPECT_TRUE(SettingsKey::Open(u"New").ok());
+}
+
+TEST_F(SettingsStoreTest, AStoreOfTheEarlierLayoutIsRewrittenOnceAndKeepsEverything) {
+  WriteLayout0Store();
+  ExpectLayout0Contents();
+  EXPECT_EQ(Sql("PRAGMA user_version;\nSELECT count(*) FROM sqlite_master WHERE name IN"
+                " ('keys', 'vals');\n"),
+            "1\n0\n");
+  ExpectLayout0Contents();  // and reads the same in the new layout
+
+  // The rewritten store takes writes, deletes subtrees, and recreates keys.
+  ASSERT_TRUE(platform::DeleteSettingsKey(u"Software\\Tarnholt").ok());
+  EXPECT_EQ(SettingsKey::Open(u"Software\\Tarnholt\\\u00dcber").code(), 2u);
+  EXPECT_EQ(SettingsKey::Open(u"Software").value().SubKeys().value(),
+            std::vector<std::u16string>{u"tarnholt2"});
+  EXPECT_EQ(Sql("SELECT count(*) FROM key_values;\n"), "1\n");
+  ASSERT_TRUE(SettingsKey::Create(u"Software\\Tarnholt\\New").ok());
+  EXPECT_EQ(SettingsKey::Open(u"software\\tarnholt").value().Values().value().size(), 0u);
+}
+
+TEST_F(SettingsStoreTest, AStoreOfTheEarlierLayoutThatCannotBeWrittenIsStillRead) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  WriteLayout0Store();
+  std::filesystem::permissions(StoreFile(), std::filesystem::perms::owner_read);
+  ExpectLayout0Contents();
+  EXPECT_NE(SettingsKey::Create(u"X").code(), 0u);
+  EXPECT_EQ(Sql("PRAGMA user_version;\n"), "0\n");
+}
+
+// The deepest key with the longest names: the store holds each name once, not every path that
+// leads to it.
+TEST_F(SettingsStoreTest, DepthCostsLinearSpace) {
+  std::u16string deep;
+  for (size_t i = 0; i < platform::kMaxKeyDepth; ++i) {
+    if (!deep.empty()) deep += u'\\';
+    deep += std::u16string(platform::kMaxKeyNameLength, static_cast<char16_t>(u'a' + i % 26));
+  }
+  auto key = SettingsKey::Create(deep);
+  ASSERT_TRUE(key.ok()) << key.code();
+  ASSERT_TRUE(key->Set(u"v", platform::kRegDword, Bytes({1, 0, 0, 0})).ok());
+  EXPECT_TRUE(SettingsKey::Open(deep).ok());
+  // 512 names of 255 characters are 130 KB; every path to the deepest key would be 33 MB.
+  std::error_code ec;
+  const auto wal = std::filesystem::file_size(StoreFile().string() + "-wal", ec);
+  EXPECT_LT(std::filesystem::file_size(StoreFile()) + (ec ? 0 : wal), 2u << 20);
+  ASSERT_TRUE(platform::DeleteSettingsKey(deep.substr(0, platform::kMaxKeyNameLength)).ok());
+  EXPECT_EQ(Sql("SELECT count(*) FROM key_nodes;\nSELECT count(*) FROM key_values;\n"), "0\n0\n");
 }
 
 TEST_F(SettingsStoreTest, EnvironmentIsReadAtEveryOpen) {
