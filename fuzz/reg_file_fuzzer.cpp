@@ -4,6 +4,9 @@
 #include "config/reg_file.h"
 #include "fuzz_input.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // Whether `text` survives being written as UTF-8 on one line of a file.
@@ -41,6 +44,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qs;
   const std::string_view bytes = fuzz::Bytes(data, size);
   const RegFileParse parsed = ParseRegFile(bytes);
+
+  // Read in small pieces, the file reads the same: no character, line end or byte-order mark
+  // is lost where a piece ends.
+  const size_t piece = size == 0 ? 1 : data[0] % 7 + 1;
+  std::string_view rest = bytes;
+  std::vector<platform::SettingsOp> ops;
+  const RegFileRead read = ReadRegFile(
+      [&](std::span<char> buffer) -> ErrorOr<size_t> {
+        const size_t n = std::min({piece, buffer.size(), rest.size()});
+        std::copy_n(rest.data(), n, buffer.data());
+        rest.remove_prefix(n);
+        return n;
+      },
+      [&](platform::SettingsOp op) -> ErrorOr<void> {
+        ops.push_back(std::move(op));
+        return {};
+      });
+  QSFT_FUZZ_CHECK(read.error_line == parsed.error_line);
+  QSFT_FUZZ_CHECK(read.error == parsed.error);
+  if (parsed.ok()) {
+    QSFT_FUZZ_CHECK(ops.size() == parsed.ops.size());
+    for (size_t i = 0; i < ops.size(); ++i) {
+      QSFT_FUZZ_CHECK(ops[i].kind == parsed.ops[i].kind && ops[i].key == parsed.ops[i].key &&
+                      ops[i].name == parsed.ops[i].name &&
+                      ops[i].value.type == parsed.ops[i].value.type &&
+                      ops[i].value.data == parsed.ops[i].value.data);
+    }
+  }
   if (!parsed.ok()) {
     QSFT_FUZZ_CHECK(parsed.ops.empty());
     QSFT_FUZZ_CHECK(!parsed.error.empty());

@@ -1,7 +1,6 @@
 #include "qsft/reg_store_command.h"
 
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -135,26 +134,37 @@ std::optional<platform::RegValue> ParseData(const std::string& type, const std::
   return std::nullopt;
 }
 
+// The file is read as it is applied, one step at a time, inside one transaction of the store:
+// a syntax error anywhere undoes everything before it, and no more than one value of the file
+// is held at a time.
 int Import(const std::string& file, std::string& err) {
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     err += "qsft reg: cannot read " + file + "\n";
     return kFailed;
   }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto batch = platform::SettingsBatch::Begin();
+  if (!batch.ok()) return Failure(err, "import " + file + " (nothing was imported)", batch.code());
+  const RegFileRead read = ReadRegFile(
+      [&](std::span<char> buffer) -> ErrorOr<size_t> {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (in.bad()) return ErrorCode::kRegistryIoFailed;
+        return static_cast<size_t>(in.gcount());
+      },
+      [&](platform::SettingsOp op) { return batch->Apply(op); });
   if (in.bad()) {
-    err += "qsft reg: cannot read " + file + "\n";
+    err += "qsft reg: cannot read " + file + " (nothing was imported)\n";
     return kFailed;
   }
-  const RegFileParse parsed = ParseRegFile(bytes);
-  if (!parsed.ok()) {
-    err += file + ":" + std::to_string(parsed.error_line) + ": " + parsed.error +
+  if (read.error_line != 0) {
+    err += file + ":" + std::to_string(read.error_line) + ": " + read.error +
            "\nqsft reg: nothing was imported\n";
     return kFailed;
   }
-  auto applied = platform::ApplySettingsBatch(parsed.ops);
-  if (!applied.ok())
+  auto applied = read.status.ok() ? batch->Commit() : read.status;
+  if (!applied.ok()) {
     return Failure(err, "import " + file + " (nothing was imported)", applied.code());
+  }
   return kOk;
 }
 

@@ -1,5 +1,6 @@
 #include "config/reg_file.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "base/text.h"
@@ -16,15 +17,10 @@ constexpr size_t kHexLineWidth = 76;  // where exported hex data wraps, as reged
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-std::u16string_view TrimLeft(std::u16string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  return s;
-}
 std::u16string_view TrimRight(std::u16string_view s) {
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
-std::u16string_view Trim(std::u16string_view s) { return TrimRight(TrimLeft(s)); }
 
 bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix) {
   return s.size() >= prefix.size() && EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
@@ -96,111 +92,263 @@ std::optional<uint32_t> ParseHexNumber(std::u16string_view s, size_t max_digits)
   return n;
 }
 
-// --- Decoding -------------------------------------------------------------------------------
+// --- Reading --------------------------------------------------------------------------------
 
-struct Decoded {
-  std::vector<std::u16string> lines;
-  size_t error_line = 0;
-  std::string error;
+constexpr size_t kReadPiece = 64 * 1024;
+// The longest line that is ever held whole: a key line of the deepest path with the longest
+// names, the hive's name, the brackets and some blanks. Comments are skipped and value data is
+// read as it comes, whatever their length.
+constexpr size_t kMaxHeldLine = platform::kMaxKeyDepth * (platform::kMaxKeyNameLength + 1) + 256;
+// Longest text between "=" and ":" (as in "hex(12345678):") and after "dword:".
+constexpr size_t kMaxDataTag = 16;
+constexpr size_t kMaxDwordText = 64;
+
+// The file's text as UTF-16 units, decoded piece by piece from its source, with the number of
+// the line being read. CRLF reads as LF. Where the bytes cannot be decoded the text ends, and
+// error() says why once every unit before that point has been taken.
+class TextStream {
+ public:
+  explicit TextStream(const RegFileSource& source) : source_(source) {}
+
+  // The next unit without taking it; nothing at the end of the text.
+  std::optional<char16_t> Peek() {
+    if (pos_ == units_.size() && !Fill()) return std::nullopt;
+    return units_[pos_];
+  }
+  void Take() {
+    if (pos_ == units_.size() && !Fill()) return;
+    if (units_[pos_] == u'\n') ++line_;
+    ++pos_;
+  }
+  bool AtLineEnd() {
+    const auto c = Peek();
+    return !c || *c == u'\n';
+  }
+  size_t line() const { return line_; }
+  bool failed() const { return !error_.empty(); }
+  const std::string& error() const { return error_; }
+  // The source's own error, when reading it failed.
+  const std::optional<Error>& read_error() const { return read_error_; }
+
+ private:
+  enum class Encoding { kUnknown, kUtf8, kUtf16 };
+
+  // Decodes the next piece of the file into units_; false at the end or on an error.
+  bool Fill() {
+    units_.clear();
+    pos_ = 0;
+    while (units_.empty()) {
+      if (done_) {
+        if (!bad_.empty() && error_.empty()) error_ = bad_;
+        return false;
+      }
+      char buffer[kReadPiece];
+      auto got = source_(std::span<char>(buffer, sizeof buffer));
+      if (!got.ok()) {
+        read_error_ = got.error();
+        error_ = "the file cannot be read";
+        done_ = true;
+        return false;
+      }
+      const bool end = *got == 0;
+      pending_.append(buffer, *got);
+      if (encoding_ == Encoding::kUnknown && !DetectEncoding(end)) continue;
+      if (encoding_ == Encoding::kUtf16) {
+        DecodeUtf16(end);
+      } else {
+        DecodeUtf8(end);
+      }
+      if (end) {
+        if (cr_held_) cr_held_ = false;  // a CR that ends the file ends its last line
+        done_ = true;
+      }
+    }
+    return true;
+  }
+
+  // Looks at the byte-order mark; false while too few bytes have come to tell.
+  bool DetectEncoding(bool end) {
+    if (pending_.size() < 3 && !end) return false;
+    const std::string_view start(pending_);
+    if (start.starts_with("\xFF\xFE")) {
+      encoding_ = Encoding::kUtf16;
+      pending_.erase(0, 2);
+    } else if (start.starts_with("\xFE\xFF")) {
+      Stop("UTF-16 big-endian files are not supported; use UTF-8 or UTF-16LE");
+    } else {
+      encoding_ = Encoding::kUtf8;
+      if (start.starts_with("\xEF\xBB\xBF")) pending_.erase(0, 3);
+    }
+    return true;
+  }
+
+  // Ends the text where decoding failed.
+  void Stop(std::string why) {
+    bad_ = std::move(why);
+    pending_.clear();
+    done_ = true;
+  }
+
+  void Emit(char16_t c) {
+    if (cr_held_) {
+      cr_held_ = false;
+      if (c != u'\n') units_.push_back(u'\r');
+    }
+    if (c == u'\r') {
+      cr_held_ = true;
+    } else {
+      units_.push_back(c);
+    }
+  }
+
+  void DecodeUtf16(bool end) {
+    size_t i = 0;
+    for (; i + 1 < pending_.size(); i += 2) {
+      Emit(static_cast<char16_t>(static_cast<uint8_t>(pending_[i]) |
+                                 (static_cast<uint8_t>(pending_[i + 1]) << 8)));
+    }
+    pending_.erase(0, i);
+    if (end && !pending_.empty()) Stop("the UTF-16 file ends in the middle of a character");
+  }
+
+  // Strict UTF-8: malformed bytes would turn into replacement characters inside values.
+  void DecodeUtf8(bool end) {
+    size_t i = 0;
+    while (i < pending_.size()) {
+      const auto b0 = static_cast<uint8_t>(pending_[i]);
+      if (b0 < 0x80) {
+        Emit(b0);
+        ++i;
+        continue;
+      }
+      size_t extra = 0;
+      char32_t cp = 0;
+      char32_t min = 0;
+      if ((b0 & 0xE0) == 0xC0) {
+        extra = 1, cp = b0 & 0x1F, min = 0x80;
+      } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2, cp = b0 & 0x0F, min = 0x800;
+      } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3, cp = b0 & 0x07, min = 0x10000;
+      } else {
+        return Stop("the line is not valid UTF-8");
+      }
+      if (i + extra >= pending_.size()) {
+        if (!end) break;  // the rest of the character comes with the next piece
+        return Stop("the line is not valid UTF-8");
+      }
+      for (size_t j = 1; j <= extra; ++j) {
+        const auto b = static_cast<uint8_t>(pending_[i + j]);
+        if ((b & 0xC0) != 0x80) return Stop("the line is not valid UTF-8");
+        cp = (cp << 6) | (b & 0x3F);
+      }
+      if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return Stop("the line is not valid UTF-8");
+      }
+      if (cp >= 0x10000) {
+        Emit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+        Emit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      } else {
+        Emit(static_cast<char16_t>(cp));
+      }
+      i += extra + 1;
+    }
+    pending_.erase(0, i);
+  }
+
+  const RegFileSource& source_;
+  Encoding encoding_ = Encoding::kUnknown;
+  std::string pending_;  // bytes read but not decoded yet
+  std::u16string units_;
+  size_t pos_ = 0;
+  size_t line_ = 1;
+  bool cr_held_ = false;  // a CR whose meaning depends on the next unit
+  bool done_ = false;
+  std::string bad_;    // why decoding stopped, for when the text before it is used up
+  std::string error_;  // set once the reader reaches the end of what could be decoded
+  std::optional<Error> read_error_;
 };
-
-std::vector<std::u16string> SplitLines(std::u16string_view text) {
-  std::vector<std::u16string> lines;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(u'\n', start);
-    if (end == std::u16string_view::npos) end = text.size();
-    std::u16string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
-Decoded Decode(std::string_view bytes) {
-  Decoded d;
-  if (bytes.starts_with("\xFF\xFE")) {
-    bytes.remove_prefix(2);
-    if (bytes.size() % 2 != 0) {
-      d.error_line = 1;
-      d.error = "the UTF-16 file ends in the middle of a character";
-      return d;
-    }
-    std::u16string text;
-    text.reserve(bytes.size() / 2);
-    for (size_t i = 0; i < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                           (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    }
-    d.lines = SplitLines(text);
-    return d;
-  }
-  if (bytes.starts_with("\xFE\xFF")) {
-    d.error_line = 1;
-    d.error = "UTF-16 big-endian files are not supported; use UTF-8 or UTF-16LE";
-    return d;
-  }
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  // Malformed UTF-8 would turn into replacement characters inside values: refuse it instead.
-  // Converted line by line, so that the file's text is never held twice.
-  size_t line_no = 1;
-  for (size_t start = 0; start <= bytes.size(); ++line_no) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string_view::npos) end = bytes.size();
-    const std::string_view line = bytes.substr(start, end - start);
-    std::u16string text = FromUtf8(line);
-    if (ToUtf8(text) != line) {
-      d.error_line = line_no;
-      d.error = "the line is not valid UTF-8";
-      d.lines.clear();
-      return d;
-    }
-    if (!text.empty() && text.back() == u'\r') text.pop_back();
-    d.lines.push_back(std::move(text));
-    start = end + 1;
-  }
-  return d;
-}
 
 // --- Parsing --------------------------------------------------------------------------------
 
 class Parser {
  public:
-  explicit Parser(std::vector<std::u16string> lines) : lines_(std::move(lines)) {}
+  Parser(TextStream& text, const RegFileSink& sink) : text_(text), sink_(sink) {}
 
-  RegFileParse Run() {
+  RegFileRead Run() {
     bool header_seen = false;
-    for (index_ = 0; index_ < lines_.size() && result_.ok(); ++index_) {
-      const std::u16string_view line = Trim(lines_[index_]);
-      if (line.empty() || line.front() == u';') continue;
-      if (!header_seen) {
-        if (ToUtf8(line) != kRegFileHeader) {
+    while (!Stopped()) {
+      SkipBlanks();
+      const auto c = text_.Peek();
+      if (!c) break;
+      if (*c == u'\n') {
+        text_.Take();
+      } else if (*c == u';') {
+        while (!text_.AtLineEnd()) text_.Take();
+      } else if (!header_seen) {
+        bool whole = true;
+        const std::u16string line = ReadLine(whole);
+        if (!whole || ToUtf8(TrimRight(line)) != kRegFileHeader) {
           Fail("expected the header \"" + std::string(kRegFileHeader) + "\"");
         }
         header_seen = true;
-      } else if (line.front() == u'[') {
-        ParseKeyLine(line);
+      } else if (*c == u'[') {
+        ParseKeyLine();
       } else {
-        ParseValueLine(line);
+        ParseValueLine(*c);
       }
     }
-    if (result_.ok() && !header_seen) {
-      index_ = 0;
-      Fail("the file is empty");
-    }
-    if (!result_.ok()) result_.ops.clear();
+    if (!Stopped() && text_.failed()) Fail("");
+    if (!Stopped() && !header_seen) Fail("the file is empty", 1);
     return std::move(result_);
   }
 
  private:
-  void Fail(std::string message) {
-    if (!result_.ok()) return;
-    result_.error_line = index_ + 1;
+  bool Stopped() const { return !result_.ok(); }
+
+  // A syntax error on the current line (or `line`); an error of the text itself wins, since
+  // nothing after it was read.
+  void Fail(std::string message, size_t line = 0) {
+    if (Stopped()) return;
+    if (text_.failed()) {
+      result_.error_line = text_.line();
+      result_.error = text_.error();
+      if (text_.read_error()) result_.status = *text_.read_error();
+      return;
+    }
+    result_.error_line = line != 0 ? line : text_.line();
     result_.error = std::move(message);
   }
 
-  void ParseKeyLine(std::u16string_view line) {
+  void Emit(platform::SettingsOp op) {
+    auto taken = sink_(std::move(op));
+    if (!taken.ok()) result_.status = taken.error();
+  }
+
+  void SkipBlanks() {
+    for (auto c = text_.Peek(); c && IsBlank(*c); c = text_.Peek()) text_.Take();
+  }
+
+  // The rest of the line, without its end; `whole` turns false (and the rest is left unread)
+  // when it is longer than any line worth holding.
+  std::u16string ReadLine(bool& whole) {
+    std::u16string line;
+    while (!text_.AtLineEnd()) {
+      if (line.size() >= kMaxHeldLine) {
+        whole = false;
+        break;
+      }
+      line.push_back(*text_.Peek());
+      text_.Take();
+    }
+    return line;
+  }
+
+  void ParseKeyLine() {
+    bool whole = true;
+    const std::u16string text = ReadLine(whole);
+    if (!whole) return Fail("the key line is too long");
+    const std::u16string_view line = TrimRight(text);
     const size_t close = line.rfind(u']');
     if (close == std::u16string_view::npos || close + 1 != line.size()) {
       return Fail("a key line must end with \"]\"");
@@ -214,135 +362,193 @@ class Parser {
     if (remove && path->empty()) return Fail("the hive itself cannot be deleted");
     key_ = *path;
     key_deleted_ = remove;
-    result_.ops.push_back(
-        {remove ? platform::SettingsOp::Kind::kDeleteKey : platform::SettingsOp::Kind::kCreateKey,
-         *path,
-         {},
-         {}});
+    Emit({remove ? platform::SettingsOp::Kind::kDeleteKey : platform::SettingsOp::Kind::kCreateKey,
+          std::move(*path),
+          {},
+          {}});
   }
 
-  // A quoted string starting at s[pos] == '"'; only \\ and \" are escapes. Leaves pos after the
-  // closing quote.
-  std::optional<std::u16string> ParseQuoted(std::u16string_view s, size_t& pos) {
-    std::u16string out;
-    for (++pos; pos < s.size(); ++pos) {
-      const char16_t c = s[pos];
-      if (c == u'"') {
-        ++pos;
-        return out;
+  // A quoted string at the current '"', handing each unit to `append` and taking the closing
+  // quote; only \\ and \" are escapes, and the string ends on its line. `append` returns false
+  // to stop (after failing).
+  template <typename Append>
+  bool ReadQuoted(Append&& append) {
+    text_.Take();
+    while (true) {
+      if (text_.AtLineEnd()) {
+        Fail("a quoted string is not closed");
+        return false;
       }
+      char16_t c = *text_.Peek();
+      text_.Take();
+      if (c == u'"') return true;
       if (c == u'\\') {
-        if (pos + 1 >= s.size() || (s[pos + 1] != u'\\' && s[pos + 1] != u'"')) {
+        const auto next = text_.Peek();
+        if (!next || (*next != u'\\' && *next != u'"')) {
           Fail("only \\\\ and \\\" are escapes inside quotes");
-          return std::nullopt;
+          return false;
         }
-        ++pos;
+        c = *next;
+        text_.Take();
       }
-      out.push_back(s[pos]);
+      if (!append(c)) return false;
     }
-    Fail("a quoted string is not closed");
-    return std::nullopt;
   }
 
-  void ParseValueLine(std::u16string_view line) {
+  void ParseValueLine(char16_t first) {
     if (!key_) return Fail("a value must follow a [key] line");
     if (key_deleted_) return Fail("a deleted key cannot take values");
-    size_t pos = 0;
     std::u16string name;
-    if (line.front() == u'@') {
-      pos = 1;
-    } else if (line.front() == u'"') {
-      auto quoted = ParseQuoted(line, pos);
-      if (!quoted) return;
-      if (quoted->size() > platform::kMaxValueNameLength) return Fail("the value name is too long");
-      name = std::move(*quoted);
+    if (first == u'@') {
+      text_.Take();
+    } else if (first == u'"') {
+      const bool read = ReadQuoted([&](char16_t c) {
+        if (name.size() >= platform::kMaxValueNameLength) {
+          Fail("the value name is too long");
+          return false;
+        }
+        name.push_back(c);
+        return true;
+      });
+      if (!read) return;
     } else {
       return Fail("expected a [key], a \"name\"= or @= line");
     }
-    std::u16string_view rest = TrimLeft(line.substr(pos));
-    if (rest.empty() || rest.front() != u'=') return Fail("expected \"=\" after the value name");
-    rest = TrimLeft(rest.substr(1));
+    SkipBlanks();
+    if (text_.Peek() != u'=') return Fail("expected \"=\" after the value name");
+    text_.Take();
+    SkipBlanks();
 
     platform::SettingsOp op{platform::SettingsOp::Kind::kSetValue, *key_, std::move(name), {}};
-    if (rest == u"-") {
+    const auto start = text_.Peek();
+    if (start == u'"') {
+      // Straight into the data as the store keeps it: UTF-16LE with a final NUL.
+      std::vector<uint8_t> data;
+      const bool read = ReadQuoted([&](char16_t c) {
+        if (data.size() / 2 + 1 >= platform::kMaxImportedValueBytes / 2) {
+          Fail("the value is larger than 64 MiB");
+          return false;
+        }
+        data.push_back(static_cast<uint8_t>(c & 0xFF));
+        data.push_back(static_cast<uint8_t>(c >> 8));
+        return true;
+      });
+      if (!read) return;
+      SkipBlanks();
+      if (!text_.AtLineEnd()) return Fail("unexpected text after the closing quote");
+      data.push_back(0);
+      data.push_back(0);
+      op.value = {platform::kRegSz, std::move(data)};
+      return Emit(std::move(op));
+    }
+    if (start == u'-') {
+      text_.Take();
+      SkipBlanks();
+      if (!text_.AtLineEnd()) return Fail(kUnknownData);
       op.kind = platform::SettingsOp::Kind::kDeleteValue;
-    } else if (!rest.empty() && rest.front() == u'"') {
-      size_t p = 0;
-      auto text = ParseQuoted(rest, p);
-      if (!text) return;
-      if (!Trim(rest.substr(p)).empty()) return Fail("unexpected text after the closing quote");
-      if (text->size() >= platform::kMaxImportedValueBytes / 2) {
-        return Fail("the value is larger than 64 MiB");
+      return Emit(std::move(op));
+    }
+    // "dword:", "hex:" or "hex(TYPE):"
+    std::u16string tag;
+    while (tag.size() <= kMaxDataTag && !text_.AtLineEnd() && text_.Peek() != u':') {
+      tag.push_back(*text_.Peek());
+      text_.Take();
+    }
+    const bool colon = text_.Peek() == u':';
+    if (colon && EqualsIgnoreCase(tag, u"dword")) {
+      text_.Take();
+      bool whole = true;
+      std::u16string digits;
+      while (!text_.AtLineEnd() && (whole = digits.size() < kMaxDwordText)) {
+        digits.push_back(*text_.Peek());
+        text_.Take();
       }
-      op.value = {platform::kRegSz, SzData(*text)};
-    } else if (StartsWithIgnoreCase(rest, u"dword:")) {
-      auto n = ParseHexNumber(rest.substr(6), 8);
+      auto n = whole ? ParseHexNumber(TrimRight(digits), 8) : std::nullopt;
       if (!n) return Fail("dword: takes 1 to 8 hexadecimal digits");
       op.value.type = platform::kRegDword;
       for (int i = 0; i < 4; ++i) op.value.data.push_back(static_cast<uint8_t>(*n >> (8 * i)));
-    } else if (StartsWithIgnoreCase(rest, u"hex:")) {
+    } else if (colon && EqualsIgnoreCase(tag, u"hex")) {
+      text_.Take();
       op.value.type = platform::kRegBinary;
-      if (!ParseHexList(rest.substr(4), op.value.data)) return;
-    } else if (StartsWithIgnoreCase(rest, u"hex(")) {
-      const size_t close = rest.find(u"):");
-      auto type = close == std::u16string_view::npos ? std::nullopt
-                                                     : ParseHexNumber(rest.substr(4, close - 4), 8);
+      if (!ReadHexList(op.value.data)) return;
+    } else if (StartsWithIgnoreCase(tag, u"hex(")) {
+      const auto type = colon && tag.back() == u')'
+                            ? ParseHexNumber(std::u16string_view(tag).substr(4, tag.size() - 5), 8)
+                            : std::nullopt;
       if (!type) return Fail("expected hex(TYPE): with TYPE in hexadecimal");
+      text_.Take();
       op.value.type = *type;
-      if (!ParseHexList(rest.substr(close + 2), op.value.data)) return;
+      if (!ReadHexList(op.value.data)) return;
     } else {
-      return Fail("unknown value data; expected \"text\", dword:, hex:, hex(TYPE): or -");
+      return Fail(kUnknownData);
     }
-    result_.ops.push_back(std::move(op));
+    Emit(std::move(op));
   }
 
-  // Comma-separated bytes of two hex digits; a "\" at the end of a line continues the list on
-  // the next line. Errors name the line they are on.
-  bool ParseHexList(std::u16string_view segment, std::vector<uint8_t>& out) {
-    const size_t first_line = index_;
+  // Comma-separated bytes of two hex digits, read as they come; a "\" at the end of a line
+  // continues the list on the next line. Errors name the line they are on.
+  bool ReadHexList(std::vector<uint8_t>& out) {
+    const size_t first_line = text_.line();
+    bool line_used = false;  // a byte or a comma was seen on the current line
     while (true) {
-      segment = Trim(segment);
-      const bool more = !segment.empty() && segment.back() == u'\\';
-      if (more) segment = TrimRight(segment.substr(0, segment.size() - 1));
-      size_t start = 0;
-      while (!segment.empty()) {
-        size_t comma = segment.find(u',', start);
-        const bool last = comma == std::u16string_view::npos;
-        if (last) comma = segment.size();
-        const std::u16string_view token = Trim(segment.substr(start, comma - start));
-        if (token.empty() && !(last && more)) {
+      SkipBlanks();
+      std::u16string token;
+      for (auto c = text_.Peek(); c && *c != u'\n' && *c != u',' && *c != u'\\' && !IsBlank(*c);
+           c = text_.Peek()) {
+        if (token.size() > 2) break;
+        token.push_back(*c);
+        text_.Take();
+      }
+      SkipBlanks();
+      const auto after = text_.Peek();
+      const bool comma = after == u',';
+      bool more = false;
+      if (after == u'\\') {
+        text_.Take();
+        SkipBlanks();
+        if (!text_.AtLineEnd()) return FailHex();
+        more = true;
+      } else if (!comma && !text_.AtLineEnd()) {
+        return FailHex();
+      }
+      if (comma) text_.Take();
+      if (token.empty()) {
+        if (comma || (!more && line_used)) {
           Fail("an empty byte in hex data");
           return false;
         }
-        if (!token.empty()) {
-          auto byte = ParseHexNumber(token, 2);
-          if (!byte) {
-            Fail("hex data takes bytes of two hexadecimal digits separated by commas");
-            return false;
-          }
-          if (out.size() >= platform::kMaxImportedValueBytes) {
-            index_ = first_line;  // reported on the line the value begins on
-            Fail("the value is larger than 64 MiB");
-            return false;
-          }
-          out.push_back(static_cast<uint8_t>(*byte));
+      } else {
+        auto byte = ParseHexNumber(token, 2);
+        if (!byte) return FailHex();
+        if (out.size() >= platform::kMaxImportedValueBytes) {
+          Fail("the value is larger than 64 MiB", first_line);  // where the value begins
+          return false;
         }
-        if (last) break;
-        start = comma + 1;
+        out.push_back(static_cast<uint8_t>(*byte));
       }
+      line_used = true;
+      if (comma) continue;
       if (!more) return true;
-      if (++index_ >= lines_.size()) {
-        --index_;
+      if (!text_.Peek()) {
         Fail("hex data continues past the end of the file");
         return false;
       }
-      segment = lines_[index_];
+      text_.Take();  // the line end
+      line_used = false;
     }
   }
 
-  std::vector<std::u16string> lines_;
-  size_t index_ = 0;
-  RegFileParse result_;
+  bool FailHex() {
+    Fail("hex data takes bytes of two hexadecimal digits separated by commas");
+    return false;
+  }
+
+  static constexpr const char* kUnknownData =
+      "unknown value data; expected \"text\", dword:, hex:, hex(TYPE): or -";
+
+  TextStream& text_;
+  const RegFileSink& sink_;
+  RegFileRead result_;
   std::optional<std::u16string> key_;  // the current [key]; none before the first
   bool key_deleted_ = false;
 };
@@ -427,15 +633,30 @@ ErrorOr<void> ExportKey(std::u16string_view path, std::string& out) {
 
 }  // namespace
 
+RegFileRead ReadRegFile(const RegFileSource& source, const RegFileSink& sink) {
+  TextStream text(source);
+  return Parser(text, sink).Run();
+}
+
 RegFileParse ParseRegFile(std::string_view bytes) {
-  Decoded decoded = Decode(bytes);
-  if (decoded.error_line != 0) {
-    RegFileParse failed;
-    failed.error_line = decoded.error_line;
-    failed.error = std::move(decoded.error);
-    return failed;
+  RegFileParse parsed;
+  const RegFileRead read = ReadRegFile(
+      [&](std::span<char> buffer) -> ErrorOr<size_t> {
+        const size_t n = std::min(buffer.size(), bytes.size());
+        std::copy_n(bytes.data(), n, buffer.data());
+        bytes.remove_prefix(n);
+        return n;
+      },
+      [&](platform::SettingsOp op) -> ErrorOr<void> {
+        parsed.ops.push_back(std::move(op));
+        return {};
+      });
+  if (!read.ok()) {
+    parsed.ops.clear();
+    parsed.error_line = read.error_line;
+    parsed.error = read.error;
   }
-  return Parser(std::move(decoded.lines)).Run();
+  return parsed;
 }
 
 ErrorOr<std::u16string> HiveRelativeKeyPath(std::u16string_view text) {

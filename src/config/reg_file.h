@@ -18,7 +18,9 @@
 // "HKEY_CURRENT_USER\" (or "HKCU\") prefix; keys of any other hive are refused. Strings escape
 // only "\\" and "\""; hex data continues onto the next line after a "\" at the end of a line.
 // Parsing is strict and all-or-nothing: the first syntax error is reported with its line and
-// nothing is applied.
+// nothing is applied. Files are read as a stream, so a file of any size costs no more memory
+// than its largest value; the registry's limits hold (a key path of at most 512 names of at
+// most 255 characters, value names of at most 16,383, values of at most 64 MiB).
 //
 // Written: UTF-8 with LF line ends. Every value comes back byte for byte when the file is read
 // again: a string that the quoted form cannot carry (no final NUL, an embedded NUL or line
@@ -27,6 +29,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +50,28 @@ struct RegFileParse {
   bool ok() const { return error_line == 0; }
 };
 
-// Decodes and parses a whole file.
+// Decodes and parses a whole file held in memory.
 RegFileParse ParseRegFile(std::string_view bytes);
+
+// Where a file's bytes come from: fills `buffer` from its start and returns how many bytes it
+// put there, 0 at the end of the file.
+using RegFileSource = std::function<ErrorOr<size_t>(std::span<char> buffer)>;
+// Takes each step of a file as soon as it has been read; an error stops the reading.
+using RegFileSink = std::function<ErrorOr<void>(platform::SettingsOp op)>;
+
+struct RegFileRead {
+  size_t error_line = 0;  // 1-based line of a syntax error (or of unreadable text); 0 when none
+  std::string error;      // what is wrong on error_line
+  ErrorOr<void> status;   // the source's or the sink's error, when one stopped the reading
+
+  bool ok() const { return error_line == 0 && status.ok(); }
+};
+
+// Reads a file piece by piece and hands every step to `sink` in file order as soon as it is
+// complete, so that at most one value (with the piece of the file being decoded) is held at a
+// time, however large the file. Stops at the first syntax error or failure; the steps handed
+// over before it are the caller's to undo (a settings batch that is not committed).
+RegFileRead ReadRegFile(const RegFileSource& source, const RegFileSink& sink);
 
 // A key path as administrators write it ("HKEY_CURRENT_USER\A\B", "HKCU\A\B" or "A\B") made
 // relative to the user's hive; "HKEY_CURRENT_USER" alone is the hive itself (""). 87 for

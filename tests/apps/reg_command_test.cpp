@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
 #include "config/store_layout.h"
 #include "qsft/reg_store_command.h"
+#include "support/peak_memory.h"
 
 namespace qs {
 namespace {
@@ -178,6 +181,112 @@ TEST_F(RegFileTest, ImportRefusesWhatTheRegistryRefusesAndHugeValuesWithTheirLin
   for (int i = 1; i < 512; ++i) deepest += u"\\k";
   EXPECT_TRUE(SettingsKey::Open(deepest).ok());
   EXPECT_EQ(SettingsKey::Create(deepest + u"\\k").code(), 87u);
+}
+
+// Values far larger than the pieces the file is read in: each is read straight into its data
+// and written into the store piece by piece, so an import's peak stays within twice the value.
+TEST_F(RegFileTest, LargeValuesImportWithinTwiceTheirSize) {
+  constexpr size_t kTextUnits = 6u << 20;  // 12 MiB of data from 18 MiB of UTF-8
+  constexpr size_t kHexBytes = 8u << 20;   // from 24 MiB of "xx,"
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n[Large]\r\n";
+  const auto text_file = dir_.path() / "text.reg";
+  {
+    std::ofstream out(text_file, std::ios::binary);
+    out << header << "\"text\"=\"";
+    std::string piece;
+    for (size_t j = 0; j < 4096; ++j) piece += "\xE4\xB8\x80";  // U+4E00: 3 bytes, 2 in the data
+    for (size_t i = 0; i < kTextUnits; i += 4096) out << piece;
+    out << "\"\r\n";
+  }
+  const auto hex_file = dir_.path() / "hex.reg";
+  {
+    std::ofstream out(hex_file, std::ios::binary);
+    out << header << "\"hex\"=hex:";
+    std::string line;
+    for (size_t i = 0; i < kHexBytes; ++i) {
+      static constexpr char kDigits[] = "0123456789abcdef";
+      const auto b = static_cast<uint8_t>(i * 7);
+      line += kDigits[b >> 4];
+      line += kDigits[b & 0xF];
+      if (i + 1 < kHexBytes) line += (i % 25 == 24) ? ",\\\r\n  " : ",";
+      if (line.size() > 65536) out << line, line.clear();
+    }
+    out << line << "\r\n";
+  }
+
+  const auto before = testing::PeakResidentKiB();
+  RegRun imported = Reg({"import", text_file.string()});
+  const auto after = testing::PeakResidentKiB();
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  ASSERT_TRUE(before && after);
+  if (testing::kPeakMeasuresLiveMemory) {
+    EXPECT_LT(*after - *before, 2 * (2 * kTextUnits) / 1024)
+        << "peak before " << *before << " KiB, after " << *after << " KiB";
+  }
+  imported = Reg({"import", hex_file.string()});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+
+  auto key = SettingsKey::Open(u"Large");
+  ASSERT_TRUE(key.ok());
+  auto text = key->QueryInfo(u"text");
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(text->type, platform::kRegSz);
+  EXPECT_EQ(text->size, kTextUnits * 2 + 2);
+  auto hex = key->Query(u"hex");
+  ASSERT_TRUE(hex.ok());
+  ASSERT_EQ(hex->data.size(), kHexBytes);
+  for (size_t i : {size_t{0}, size_t{24}, size_t{25}, kHexBytes / 2 + 3, kHexBytes - 1}) {
+    EXPECT_EQ(hex->data[i], static_cast<uint8_t>(i * 7)) << i;
+  }
+}
+
+// A file read in pieces of any size reads as the whole file does: characters, line ends and
+// byte-order marks split between pieces included.
+TEST(RegFileParse, PiecesOfAnySizeReadAsTheWholeFile) {
+  std::string utf8 =
+      "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+      "[A\\B\xC3\xBCr\xF0\x9F\x98\x80]\r\n"
+      "\"na\xE4\xB8\x80me\"=\"v\xC3\xA4lue\rwith CR\"\r\n"
+      "\"bin\"=hex:01,02,\\\r\n  03\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : FromUtf8(utf8.substr(3))) {
+    utf16.push_back(static_cast<char>(c & 0xFF));
+    utf16.push_back(static_cast<char>(c >> 8));
+  }
+  for (const std::string& file : {utf8, utf16, utf8 + "\"bad\"=\"\xC3\x28\"\r\n"}) {
+    const RegFileParse whole = ParseRegFile(file);
+    for (size_t piece = 1; piece <= 5; ++piece) {
+      std::vector<SettingsOp> ops;
+      std::string_view rest = file;
+      const RegFileRead read = ReadRegFile(
+          [&](std::span<char> buffer) -> ErrorOr<size_t> {
+            const size_t n = std::min({piece, buffer.size(), rest.size()});
+            std::copy_n(rest.data(), n, buffer.data());
+            rest.remove_prefix(n);
+            return n;
+          },
+          [&](SettingsOp op) -> ErrorOr<void> {
+            ops.push_back(std::move(op));
+            return {};
+          });
+      EXPECT_EQ(read.error_line, whole.error_line) << piece;
+      if (!whole.ok()) continue;
+      ASSERT_EQ(ops.size(), whole.ops.size()) << piece;
+      for (size_t i = 0; i < ops.size(); ++i) {
+        EXPECT_EQ(ops[i].key, whole.ops[i].key);
+        EXPECT_EQ(ops[i].name, whole.ops[i].name);
+        EXPECT_EQ(ops[i].value.data, whole.ops[i].value.data);
+      }
+    }
+    if (file.size() == utf8.size()) {
+      ASSERT_TRUE(whole.ok()) << whole.error;
+      EXPECT_EQ(whole.ops[0].key, u"A\\B\u00fcr\U0001F600");
+      EXPECT_EQ(whole.ops[1].name, u"na\u4e00me");
+      EXPECT_EQ(whole.ops[1].value.data, SzData(u"v\u00e4lue\rwith CR"));
+      EXPECT_EQ(whole.ops[2].value.data, Bytes({1, 2, 3}));
+    }
+  }
+  EXPECT_EQ(ParseRegFile(utf8 + "\"bad\"=\"\xC3\x28\"\r\n").error_line, 7u);
 }
 
 TEST(RegFileParse, ReadsEveryForm) {
