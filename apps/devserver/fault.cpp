@@ -189,6 +189,9 @@ bool ApplyItem(Fault& f, const std::string& key, const std::optional<std::string
   }
   if (key == "malformed-header" && !value) return f.malformed_header = true, true;
   if (key == "long-header") return need(number(), f.long_header_bytes);
+  if (key == "set-cookie" && value && value->find('=') != std::string::npos) {
+    return f.set_cookie = *value, true;
+  }
   return false;
 }
 

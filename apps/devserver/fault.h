@@ -61,6 +61,7 @@ struct Fault {
   std::optional<int64_t> qs_content_length_delta;  // "QS-Content-Length" off by this much
   bool malformed_header = false;                   // a header line without a colon
   uint64_t long_header_bytes = 0;                  // one header line of this many bytes
+  std::string set_cookie;                          // a Set-Cookie header with this value
 
   // Builders for the common cases; chain the matchers below.
   static Fault Status(int status, std::string body = {});
@@ -118,7 +119,7 @@ struct Fault {
 //            auth=basic|digest user=U password=P proxy
 //   modify:  break-after=N stall=before-head|N stall-ms=N resumed-from-delta=N
 //            omit-resumed-from omit-qs-length qs-length-delta=N malformed-header
-//            long-header=N
+//            long-header=N set-cookie=NAME=VALUE[; attributes]
 // Example: "break-after=1048576,times=1,path=/download". Values cannot contain commas.
 // Returns nothing and sets *error on a malformed text.
 std::optional<Fault> ParseFaultDescription(const std::string& text, std::string* error);

@@ -76,6 +76,7 @@ std::string BuildHead(const Response& response, const HeadChanges& changes, bool
                   response.status == 304;
   if (!bodiless) head += "Content-Length: " + std::to_string(response.body_length()) + "\r\n";
   head += keep_alive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
+  for (const std::string& cookie : changes.set_cookies) head += "Set-Cookie: " + cookie + "\r\n";
   if (changes.malformed_header) head += "X-Broken-Header-Line-Without-Colon\r\n";
   if (changes.long_header_bytes > 0) {
     head += "X-Long: ";

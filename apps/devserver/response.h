@@ -40,6 +40,7 @@ struct HeadChanges {
   std::optional<int64_t> qs_content_length_delta;
   bool malformed_header = false;
   uint64_t long_header_bytes = 0;
+  std::vector<std::string> set_cookies;  // one Set-Cookie header each
 };
 
 std::string_view ReasonPhrase(int status);

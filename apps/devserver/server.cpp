@@ -81,6 +81,7 @@ Effects Server::Impl::SelectEffects(const RequestHead& request) {
     if (f.qs_content_length_delta) fx.head.qs_content_length_delta = f.qs_content_length_delta;
     fx.head.malformed_header |= f.malformed_header;
     fx.head.long_header_bytes = std::max(fx.head.long_header_bytes, f.long_header_bytes);
+    if (!f.set_cookie.empty()) fx.head.set_cookies.push_back(f.set_cookie);
     if (!f.Replaces()) fx.note += applied + " ";
   }
   if (!fx.note.empty()) fx.note.pop_back();

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "base/text.h"
+#include "control/control.h"
 #include "qsft/native_framing.h"
 #include "trust/trusted_sites.h"
 #include "url/scheme_and_host.h"
@@ -45,17 +46,32 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
+// The page's host in lower case; empty when the address has none.
+std::string PageHost(std::u16string_view page_url) {
+  std::u16string scheme;
+  std::u16string host;
+  if (GetUrlSchemeAndHost(page_url, &scheme, kUrlSchemeCapacity, &host, kHostNameCapacity) != 0) {
+    return {};
+  }
+  return LowerAscii(ToUtf8(host));
+}
+
+// Whether the browser keeps cookie `c` for (and sends it to) `host`: a host-only cookie of that
+// very host, or a domain cookie of the host or of a domain above it.
+bool BelongsTo(const platform::HttpCookie& c, const std::string& host) {
+  const std::string domain = LowerAscii(c.domain);
+  return !host.empty() && !domain.empty() &&
+         (domain == host ||
+          (!c.host_only && host.size() > domain.size() && host.ends_with(domain) &&
+           host[host.size() - domain.size() - 1] == '.'));
+}
+
 // The cookies of `list` that the browser would send to the page's host.
 std::vector<platform::HttpCookie> PageCookies(const json::Value& list,
                                               std::u16string_view page_url) {
   std::vector<platform::HttpCookie> out;
-  std::u16string scheme;
-  std::u16string host16;
-  if (list.kind() != Kind::kArray ||
-      GetUrlSchemeAndHost(page_url, &scheme, kUrlSchemeCapacity, &host16, kHostNameCapacity) != 0) {
-    return out;
-  }
-  const std::string host = LowerAscii(ToUtf8(host16));
+  const std::string host = PageHost(page_url);
+  if (list.kind() != Kind::kArray || host.empty()) return out;
   for (const json::Value& item : list.as_array()) {
     if (item.kind() != Kind::kObject) continue;
     auto text = [&](std::u16string_view key) {
@@ -72,7 +88,7 @@ std::vector<platform::HttpCookie> PageCookies(const json::Value& list,
     c.domain = LowerAscii(text(u"domain"));
     if (!c.domain.empty() && c.domain.front() == '.') c.domain.erase(0, 1);
     c.path = text(u"path");
-    if (c.path.empty()) c.path = "/";
+    if (c.path.empty()) c.path.push_back('/');
     c.host_only = flag(u"hostOnly");
     c.secure = flag(u"secure");
     c.http_only = flag(u"httpOnly");
@@ -87,12 +103,46 @@ std::vector<platform::HttpCookie> PageCookies(const json::Value& list,
       if (!seconds || *seconds <= 0) continue;  // an expiry we cannot read: not sent
       c.expires = *seconds;
     }
-    const bool own = c.domain == host ||
-                     (!c.host_only && host.size() > c.domain.size() && host.ends_with(c.domain) &&
-                      host[host.size() - c.domain.size() - 1] == '.');
-    if (!c.name.empty() && !c.domain.empty() && own) out.push_back(std::move(c));
+    if (!c.name.empty() && BelongsTo(c, host)) out.push_back(std::move(c));
   }
   return out;
+}
+
+// `answer` with the cookie changes that belong to the page's host, for the browser to store
+// ({"name","value","domain","hostOnly","path","secure","httpOnly","expirationDate"} as its
+// cookie API takes them, or {"name","domain","path","hostOnly","removed":true}); changes for
+// other hosts are dropped.
+std::string WithCookieChanges(std::string answer,
+                              const std::vector<platform::HttpCookieChange>& changes,
+                              std::u16string_view page_url) {
+  const std::string host = PageHost(page_url);
+  json::Array list;
+  for (const auto& [c, removed] : changes) {
+    if (!BelongsTo(c, host)) continue;
+    json::Object item;
+    item.emplace_back(u"name", json::Value::String(FromUtf8(c.name)));
+    item.emplace_back(u"domain", json::Value::String(FromUtf8(c.domain)));
+    item.emplace_back(u"path", json::Value::String(FromUtf8(c.path)));
+    item.emplace_back(u"hostOnly", json::Value::Bool(c.host_only));
+    if (removed) {
+      item.emplace_back(u"removed", json::Value::Bool(true));
+    } else {
+      item.emplace_back(u"value", json::Value::String(FromUtf8(c.value)));
+      item.emplace_back(u"secure", json::Value::Bool(c.secure));
+      item.emplace_back(u"httpOnly", json::Value::Bool(c.http_only));
+      if (c.expires > 0) item.emplace_back(u"expirationDate", json::Value::Integer(c.expires));
+    }
+    list.push_back(json::Value::MakeObject(std::move(item)));
+  }
+  if (list.empty()) return answer;
+  auto parsed = json::Parse(answer);
+  if (!std::holds_alternative<json::Value>(parsed) ||
+      std::get<json::Value>(parsed).kind() != Kind::kObject) {
+    return answer;
+  }
+  json::Object members = std::get<json::Value>(parsed).as_object();
+  members.emplace_back(u"cookies", json::Value::MakeArray(std::move(list)));
+  return json::Write(json::Value::MakeObject(std::move(members)));
 }
 
 std::string OkAnswer(const json::Value* id) {
@@ -144,7 +194,9 @@ std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Valu
       if (key == passed) request.emplace_back(key, value);
     }
   }
-  request.emplace_back(u"control", json::Value::String(out.owner + control->as_string()));
+  out.control = out.owner + control->as_string();
+  out.page_url = url->as_string();
+  request.emplace_back(u"control", json::Value::String(out.control));
   if (const json::Value* cookies = message.Find(u"cookies");
       cookies && op->as_string() == u"call") {
     out.cookies = PageCookies(*cookies, url->as_string());
@@ -156,6 +208,47 @@ std::variant<BrowserRequest, OpFailure> TranslateBrowserMessage(const json::Valu
   }
   out.request = json::Value::MakeObject(std::move(request));
   return out;
+}
+
+std::string AnswerBrowserMessage(HostSession& session, std::string_view message) {
+  auto parsed = json::Parse(message, session.options().limits);
+  const json::Value* id = nullptr;
+  std::string answer;
+  if (auto* error = std::get_if<json::ParseError>(&parsed)) {
+    answer = ErrorAnswer(nullptr, BadRequest(u"malformed request: " + FromUtf8(error->ToString())));
+  } else {
+    const json::Value& value = std::get<json::Value>(parsed);
+    id = value.kind() == Kind::kObject ? value.Find(u"id") : nullptr;
+    auto translated = TranslateBrowserMessage(value);
+    if (auto* failure = std::get_if<OpFailure>(&translated)) {
+      answer = ErrorAnswer(id, *failure);
+    } else {
+      auto& request = std::get<BrowserRequest>(translated);
+      if (request.release) {
+        session.DestroyControlsWithPrefix(request.owner);
+        answer = OkAnswer(id);
+      } else {
+        // Cookies that the control's requests received go back with the answers to its
+        // calls; a control's last ones with the answer to its destruction.
+        std::vector<platform::HttpCookieChange> changes;
+        CQSFileTransferCtrl* control = session.FindControl(request.control);
+        if (control) changes = control->TakeCookieChanges();
+        session.request_cookies()->now = std::move(request.cookies);
+        answer = session.Answer(json::Write(request.request));
+        session.request_cookies()->now.clear();
+        if ((control = session.FindControl(request.control)) != nullptr) {
+          auto later = control->TakeCookieChanges();
+          changes.insert(changes.end(), later.begin(), later.end());
+        }
+        answer = WithCookieChanges(std::move(answer), changes, request.page_url);
+      }
+    }
+  }
+  if (answer.size() > kMaxReplyBytes) {
+    answer =
+        ErrorAnswer(id, OpFailure{0x8007000E, u"the answer is longer than the browser accepts"});
+  }
+  return answer;
 }
 
 int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& diag,
@@ -171,33 +264,7 @@ int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& di
           nullptr, BadRequest(u"request longer than " +
                               FromAscii(std::to_string(options.limits.max_bytes)) + u" bytes"));
     } else {
-      auto parsed = json::Parse(message, options.limits);
-      const json::Value* id = nullptr;
-      if (auto* error = std::get_if<json::ParseError>(&parsed)) {
-        answer =
-            ErrorAnswer(nullptr, BadRequest(u"malformed request: " + FromUtf8(error->ToString())));
-      } else {
-        const json::Value& value = std::get<json::Value>(parsed);
-        id = value.kind() == Kind::kObject ? value.Find(u"id") : nullptr;
-        auto translated = TranslateBrowserMessage(value);
-        if (auto* failure = std::get_if<OpFailure>(&translated)) {
-          answer = ErrorAnswer(id, *failure);
-        } else {
-          auto& request = std::get<BrowserRequest>(translated);
-          if (request.release) {
-            session.DestroyControlsWithPrefix(request.owner);
-            answer = OkAnswer(id);
-          } else {
-            session.request_cookies()->now = std::move(request.cookies);
-            answer = session.Answer(json::Write(request.request));
-            session.request_cookies()->now.clear();
-          }
-        }
-      }
-      if (answer.size() > kMaxReplyBytes) {
-        answer = ErrorAnswer(
-            id, OpFailure{0x8007000E, u"the answer is longer than the browser accepts"});
-      }
+      answer = AnswerBrowserMessage(session, message);
     }
     const std::string frame = EncodeFrame(answer);
     out.write(frame.data(), static_cast<std::streamsize>(frame.size()));

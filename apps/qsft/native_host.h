@@ -18,7 +18,10 @@
 // browser's cookies for the page ({"name","value","domain","hostOnly","path","secure",
 // "httpOnly","session","expirationDate"} as the extension API gives them); only those that
 // belong to the page's own host are handed to the control, for that call only, and nothing of
-// them is written anywhere. Answers are those of `qsft host`; one
+// them is written anywhere. The answer to a request on a control carries, as "cookies", what the
+// servers' answers to that control's requests set or removed since its last answer, for the
+// page's own host only; the extension stores them in the browser. Answers are those of
+// `qsft host`; one
 // that would exceed the browser's 1 MB limit is replaced by an error answer.
 //
 // When the input ends (the browser closed the connection) the session ends as `qsft host`
@@ -40,10 +43,15 @@ namespace qs::app {
 int RunNativeMessagingHost(std::istream& in, std::ostream& out, std::ostream& diag,
                            const HostOptions& options);
 
+// The answer to one browser message (a JSON text), never longer than the browser accepts.
+std::string AnswerBrowserMessage(HostSession& session, std::string_view message);
+
 // What one browser message asks of the session.
 struct BrowserRequest {
-  json::Value request;   // a `qsft host` request (unused for a release)
-  std::u16string owner;  // the prefix of the sending document's control names
+  json::Value request;      // a `qsft host` request (unused for a release)
+  std::u16string owner;     // the prefix of the sending document's control names
+  std::u16string control;   // the control's name in the session (unused for a release)
+  std::u16string page_url;  // the sending frame's address
   bool release = false;
   // The browser's cookies for the page's host, for a call that opens requests.
   std::vector<platform::HttpCookie> cookies;

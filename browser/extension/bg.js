@@ -37,23 +37,33 @@ function connectHost() {
     const w = waiting.get(answer.id);
     if (!w) return;
     waiting.delete(answer.id);
-    if (!pagePorts.has(w.port)) return;  // the page went away meanwhile
-    try {
-      w.port.postMessage({answer: {...answer, id: w.id}});
-    } catch (e) { /* the page's port closed */ }
+    const {cookies, ...rest} = answer;
+    // Cookies that the server set go into the browser before the page hears the answer, so its
+    // own next request carries them.
+    deliver(async () => {
+      if (Array.isArray(cookies)) await storeCookies(cookies, w.url).catch((e) => console.warn('file transfer host:', e));
+      if (!pagePorts.has(w.port)) return;  // the page went away meanwhile
+      try {
+        w.port.postMessage({answer: {...rest, id: w.id}});
+      } catch (e) { /* the page's port closed */ }
+    });
   });
   host.onDisconnect.addListener(() => {
     const why = (api.runtime.lastError && api.runtime.lastError.message) || 'the host ended';
     host = null;
-    for (const [, w] of waiting) {
-      try {
-        w.port.postMessage({answer: {id: w.id, error: {code: -2147467259, message: 'the control host has ended: ' + why}}});
-      } catch (e) { /* gone */ }
-    }
+    const unanswered = [...waiting.values()];
     waiting.clear();
-    for (const port of pagePorts.keys()) {
-      try { port.postMessage({hostGone: true}); } catch (e) { /* gone */ }
-    }
+    // After the answers the host gave before it ended.
+    deliver(() => {
+      for (const w of unanswered) {
+        try {
+          w.port.postMessage({answer: {id: w.id, error: {code: -2147467259, message: 'the control host has ended: ' + why}}});
+        } catch (e) { /* gone */ }
+      }
+      for (const port of pagePorts.keys()) {
+        try { port.postMessage({hostGone: true}); } catch (e) { /* gone */ }
+      }
+    });
   });
 }
 
@@ -75,6 +85,35 @@ async function cookiesFor(url) {
   }));
 }
 
+// Whether the browser keeps `cookie` for `hostname`: host-only for that very host, or a domain
+// cookie of the host or of a domain above it.
+function belongsTo(cookie, hostname) {
+  const domain = String(cookie.domain || '').toLowerCase().replace(/^\./, '');
+  return domain !== '' && (domain === hostname || (!cookie.hostOnly && hostname.endsWith('.' + domain)));
+}
+
+// Stores the cookies that the server set in a transfer's answers (or removes those it
+// removed), for the page's own host only, whatever the host reports.
+async function storeCookies(cookies, pageUrl) {
+  const page = new URL(pageUrl);
+  const hostname = page.hostname.toLowerCase();
+  await Promise.all(cookies.filter((c) => c && typeof c.name === 'string' && belongsTo(c, hostname)).map((c) => {
+    const path = typeof c.path === 'string' && c.path.startsWith('/') ? c.path : '/';
+    const url = `${page.protocol}//${page.host}${path}`;
+    if (c.removed) return api.cookies.remove({url, name: c.name});
+    const details = {url, name: c.name, value: String(c.value ?? ''), path, secure: !!c.secure, httpOnly: !!c.httpOnly};
+    if (!c.hostOnly) details.domain = c.domain;
+    if (typeof c.expirationDate === 'number') details.expirationDate = c.expirationDate;
+    return api.cookies.set(details);
+  }));
+}
+
+// Answers reach the pages in the order the host gave them, also when one waits for cookies.
+let delivered = Promise.resolve();
+function deliver(task) {
+  delivered = delivered.then(task).catch((e) => console.warn('file transfer host:', e));
+}
+
 // Requests reach the host in the order the pages sent them, also when one waits for cookies.
 let queue = Promise.resolve();
 function enqueue(task) {
@@ -93,7 +132,7 @@ api.runtime.onConnect.addListener((port) => {
     }
     const message = {id: nextHostId++, sender};
     for (const key of PASSED) if (key in request) message[key] = request[key];
-    waiting.set(message.id, {port, id: request.id});
+    waiting.set(message.id, {port, id: request.id, url: sender.url});
     const network = request.op === 'call' && NETWORK_CALLS.has(String(request.name).toLowerCase());
     enqueue(async () => {
       if (network) message.cookies = await cookiesFor(sender.url).catch(() => []);

@@ -95,7 +95,8 @@ try {
   fs.writeFileSync(path.join(root, 'private.bin'), bytes.subarray(0, 4096));
   server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120',
                                                        '--fault', 'query=slow.bin,stall=65536,stall-ms=20000',
-                                                       '--fault', 'query=file=private.bin,without-cookie=session=s3cret,status=403,times=always'],
+                                                       '--fault', 'query=file=private.bin,without-cookie=session=s3cret,status=403,times=always',
+                                                       '--fault', `query=file=${DOCUMENT},set-cookie=visit=v1; Path=/; HttpOnly,times=always`],
                  {env, stdio: ['ignore', 'pipe', 'inherit']});
   const port = await new Promise((resolve, reject) => {
     let out = '';
@@ -167,6 +168,12 @@ try {
   expect(result.unknown && result.unknown[0] === -2147352570, 'an unknown name: ' + result.unknown);
   expect(result.user === 'jdoe', 'fromElement did not take the <param> values: ' + result.user);
   expect(/destroyed/.test(result.afterDestroy || ''), 'a destroyed control still answered');
+  // The cookie that the server set in the download's answer is now the browser's, for the
+  // page's host only, HttpOnly as the server said.
+  const visit = (await context.cookies()).filter((c) => c.name === 'visit');
+  expect(visit.length === 1 && visit[0].value === 'v1' && visit[0].domain === 'dms.localhost' && visit[0].httpOnly,
+         'the server\'s cookie in the browser: ' + JSON.stringify(visit));
+  expect(!(await page.evaluate(() => document.cookie)).includes('visit'), 'an HttpOnly cookie reached the page');
 
   // A page of another origin is refused at create, and so is an iframe of that origin inside
   // an allowed page: the frame's own address counts, not the tab's.

@@ -71,6 +71,11 @@ void CQSFileTransferCtrl::TakeSiteCookies() {
   session_.handle()->AddCookies(cookies);
 }
 
+std::vector<platform::HttpCookieChange> CQSFileTransferCtrl::TakeCookieChanges() {
+  if (!session_open()) return {};
+  return session_.handle()->TakeCookieChanges();
+}
+
 std::u16string CQSFileTransferCtrl::GetString(TextId id) { return texts_->GetString(id); }
 
 void CQSFileTransferCtrl::Draw(Canvas& canvas, const Rect& bounds) {

@@ -84,6 +84,9 @@ class CQSFileTransferCtrl final : private SafetyOwner {
   // Hands the site's cookies for the page to the session, so the requests opened next carry
   // them as the browser's own requests would.
   void TakeSiteCookies();
+  // The cookies that the servers' answers set or removed since the last call, for a host that
+  // hands them back to the embedding browser. Never reachable from a page.
+  std::vector<platform::HttpCookieChange> TakeCookieChanges();
   // A message text or dialog title by id, taken at the moment it is needed.
   std::u16string GetString(TextId id);
   DownloadableResources& texts() { return *texts_; }

@@ -47,6 +47,13 @@ struct HttpCookie {
   int64_t expires = 0;  // seconds since 1970; 0: until the session ends
 };
 
+// A change that the server's answers made to the session's cookie store: a cookie set (new or
+// with another value or attribute), or one removed (set with an expiry in the past, or lapsed).
+struct HttpCookieChange {
+  HttpCookie cookie;
+  bool removed = false;
+};
+
 // A GET request whose response head has arrived (the redirects allowed already followed).
 class HttpRequest {
  public:
@@ -165,6 +172,10 @@ class HttpSession {
   // replaces the one there). A cookie with a control character or tab in any field, a ";" in
   // its name, value or path, or no name or domain is skipped: it could not be sent faithfully.
   virtual void AddCookies(std::span<const HttpCookie> cookies) = 0;
+  // The changes to the cookie store since the last call (or since the session opened): the
+  // cookies that answers set or removed. Cookies given with AddCookies are not reported back
+  // unless an answer changed them. The store lives in memory only.
+  virtual std::vector<HttpCookieChange> TakeCookieChanges() = 0;
 
   // Makes every later request fail and aborts the ones in progress. Idempotent.
   virtual void Close() = 0;

@@ -1,5 +1,10 @@
 // The session: share object, connection pool and the HttpSession facade.
 #include <algorithm>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
 
 #include <openssl/crypto.h>
 
@@ -172,6 +177,42 @@ bool IsCookieField(const std::string& text, bool required) {
   return true;
 }
 
+// One line of curl's cookie list (the cookie file format) as a cookie; nothing when it is not
+// one.
+std::optional<HttpCookie> ParseCookieLine(std::string_view line) {
+  constexpr std::string_view kHttpOnly = "#HttpOnly_";
+  HttpCookie c;
+  if (line.starts_with(kHttpOnly)) {
+    c.http_only = true;
+    line.remove_prefix(kHttpOnly.size());
+  }
+  std::vector<std::string_view> fields;
+  for (size_t start = 0;;) {
+    const size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+    if (tab == std::string_view::npos) break;
+    start = tab + 1;
+  }
+  if (fields.size() != 7 || fields[0].empty() || fields[5].empty()) return std::nullopt;
+  std::string_view domain = fields[0];
+  if (domain.front() == '.') domain.remove_prefix(1);
+  c.domain = std::string(domain);
+  c.host_only = fields[1] != "TRUE";
+  c.path = fields[2].empty() ? "/" : std::string(fields[2]);
+  c.secure = fields[3] == "TRUE";
+  c.expires = 0;
+  for (char ch : fields[4]) {
+    if (ch < '0' || ch > '9' || c.expires > INT64_MAX / 10 - 10) return std::nullopt;
+    c.expires = c.expires * 10 + (ch - '0');
+  }
+  c.name = std::string(fields[5]);
+  c.value = std::string(fields[6]);
+  return c;
+}
+
+// What tells two cookies of a store apart.
+std::string CookieKey(const HttpCookie& c) { return c.name + '\t' + c.domain + '\t' + c.path; }
+
 class CurlSession final : public HttpSession {
  public:
   explicit CurlSession(std::shared_ptr<SessionCore> core) : core_(std::move(core)) {}
@@ -206,11 +247,10 @@ class CurlSession final : public HttpSession {
   }
 
   void AddCookies(std::span<const HttpCookie> cookies) override {
-    EasyPtr easy(curl_easy_init());
-    if (!easy || curl_easy_setopt(easy.get(), CURLOPT_SHARE, core_->share()) != CURLE_OK ||
-        curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, "") != CURLE_OK) {
-      return;
-    }
+    EasyPtr easy = StoreHandle();
+    if (!easy) return;
+    std::lock_guard lock(cookies_mutex_);
+    std::set<std::string> added;
     for (const HttpCookie& c : cookies) {
       if (!IsCookieField(c.name, true) || !IsCookieField(c.value, false) ||
           !IsCookieField(c.domain, true) || !IsCookieField(c.path, false) ||
@@ -226,7 +266,31 @@ class CurlSession final : public HttpSession {
           (c.path.empty() ? "/" : c.path) + "\t" + (c.secure ? "TRUE" : "FALSE") + "\t" +
           std::to_string(c.expires > 0 ? c.expires : 0) + "\t" + c.name + "\t" + c.value;
       curl_easy_setopt(easy.get(), CURLOPT_COOKIELIST, line.c_str());
+      added.insert(CookieKey(c));
     }
+    // What the page's browser holds already is not a change to report back.
+    for (auto& [key, line] : ListStore(easy.get())) {
+      if (added.contains(key)) known_[key] = std::move(line);
+    }
+  }
+
+  std::vector<HttpCookieChange> TakeCookieChanges() override {
+    std::vector<HttpCookieChange> changes;
+    EasyPtr easy = StoreHandle();
+    if (!easy) return changes;
+    std::lock_guard lock(cookies_mutex_);
+    std::map<std::string, std::string> now = ListStore(easy.get());
+    for (const auto& [key, line] : now) {
+      auto was = known_.find(key);
+      if (was != known_.end() && was->second == line) continue;
+      if (auto cookie = ParseCookieLine(line)) changes.push_back({*std::move(cookie), false});
+    }
+    for (const auto& [key, line] : known_) {
+      if (now.contains(key)) continue;
+      if (auto cookie = ParseCookieLine(line)) changes.push_back({*std::move(cookie), true});
+    }
+    known_ = std::move(now);
+    return changes;
   }
 
   void Close() override { core_->Close(); }
@@ -237,7 +301,37 @@ class CurlSession final : public HttpSession {
   }
 
  private:
+  // A handle on the session's cookie store, for adding and listing; null when curl fails.
+  EasyPtr StoreHandle() const {
+    EasyPtr easy(curl_easy_init());
+    if (!easy || curl_easy_setopt(easy.get(), CURLOPT_SHARE, core_->share()) != CURLE_OK ||
+        curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, "") != CURLE_OK) {
+      return nullptr;
+    }
+    return easy;
+  }
+
+  // The store's live cookies by key, each as its line of the cookie file format. curl keeps a
+  // cookie that an answer expired until its next request: it counts as gone.
+  static std::map<std::string, std::string> ListStore(CURL* easy) {
+    std::map<std::string, std::string> out;
+    curl_slist* list = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &list) != CURLE_OK) return out;
+    const int64_t now = std::time(nullptr);
+    for (curl_slist* item = list; item != nullptr; item = item->next) {
+      auto cookie = ParseCookieLine(item->data);
+      if (cookie && (cookie->expires == 0 || cookie->expires > now)) {
+        out[CookieKey(*cookie)] = item->data;
+      }
+    }
+    curl_slist_free_all(list);
+    return out;
+  }
+
   std::shared_ptr<SessionCore> core_;
+  std::mutex cookies_mutex_;
+  // The cookies as last reported or handed in, by key: what a later change is measured against.
+  std::map<std::string, std::string> known_;
 };
 
 }  // namespace

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
 #include "config/store_fixture.h"
+#include "devserver/server.h"
 #include "qsft/native_framing.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "transfer/scripted_transfer.h"
 #include "trust/trusted_sites.h"
 
 namespace qs::app {
@@ -154,6 +159,61 @@ TEST_F(NativeHostTest, OnlyThePageHostsCookiesGoWithACall) {
   // Cookies never ride on other ops, nor reach the session request itself.
   EXPECT_TRUE(Translate(Msg(R"("id":1,"op":"create","control":"a",)" + cookies)).cookies.empty());
   EXPECT_EQ(r.request.Find(u"cookies"), nullptr);
+}
+
+// What the server sets in a transfer's answers goes back to the browser with the page's next
+// answer, once, and only for the page's own host.
+TEST_F(NativeHostTest, CookiesThatTheServerSetsComeBackOnceWithTheAnswers) {
+  testing::TempDir root;
+  testing::WriteFile(root / "a.bin", "content of a");
+  devserver::Server server(devserver::Options{root.path(), 0, nullptr});
+  ASSERT_TRUE(server.Start());
+  devserver::Fault login;
+  login.set_cookie = "ticket=t1; Path=/; HttpOnly";
+  server.AddFault(std::move(login).Path("/download").Times(devserver::Fault::kUnlimited));
+  ASSERT_TRUE(AddUserTrustedSite(u"127.0.0.1").ok());
+  const std::string page = server.base_url() + "/app/page.html";
+  HostOptions options;
+  std::ostringstream diag;
+  HostSession session(options, diag);
+  auto ask = [&](const std::string& body, const std::string& url) {
+    return AnswerBrowserMessage(session, Msg(body, url));
+  };
+  testing::TempDir data;
+  testing::ScopedEnv data_home{"XDG_DATA_HOME", data.path().string()};
+  ASSERT_EQ(
+      ask(R"("id":1,"op":"create","control":"a","props":{"DatasourceName":"Archive",)"
+          R"("User":"jdoe","UserWorkDir":"%LocalAppData%/Quillstone/WebWorkDir/%Datasource%/%User%"})",
+          page),
+      R"({"id":1,"result":null})");
+  ASSERT_EQ(ask(R"("id":2,"op":"call","control":"a","name":"ChooseWorkDir","args":[])", page),
+            R"({"id":2,"result":true})");
+  auto work = json::Parse(ask(R"("id":2,"op":"get","control":"a","name":"UserWorkDir")", page));
+  ASSERT_TRUE(std::holds_alternative<json::Value>(work));
+  const json::Value* dir = std::get<json::Value>(work).Find(u"result");
+  ASSERT_TRUE(dir && dir->kind() == json::Value::Kind::kString);
+  const std::string target = ToUtf8(dir->as_string()) + "/a.bin";
+  std::vector<std::string> answers = {
+      ask(R"("id":3,"op":"call","control":"a","name":"StartFileDownload","args":[")" +
+              server.base_url() + R"(/download?file=a.bin",")" + target + R"("])",
+          page)};
+  ASSERT_EQ(answers[0].find(R"({"id":3,"result":)"), 0u) << answers[0];
+  ASSERT_TRUE(qs::testing::WaitUntil([&] {
+    answers.push_back(
+        ask(R"("id":4,"op":"call","control":"a","name":"GetTransferStatus","args":[0])", page));
+    return answers.back().find("\"10|") != std::string::npos;
+  })) << answers.back();
+  answers.push_back(ask(R"("id":5,"op":"get","control":"a","name":"User")", page));
+  // Exactly one answer carried the cookie, with what the browser needs to store it.
+  const std::string cookie =
+      R"("cookies":[{"name":"ticket","domain":"127.0.0.1","path":"/","hostOnly":true,)"
+      R"("value":"t1","secure":false,"httpOnly":true}])";
+  EXPECT_EQ(
+      std::count_if(answers.begin(), answers.end(),
+                    [&](const std::string& a) { return a.find(cookie) != std::string::npos; }),
+      1)
+      << ::testing::PrintToString(answers);
+  EXPECT_EQ(answers.back(), R"({"id":5,"result":"jdoe"})");
 }
 
 TEST_F(NativeHostTest, NoAnswerOverTheBrowsersLimit) {

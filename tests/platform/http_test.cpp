@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -114,6 +115,52 @@ TEST_F(HttpSessionTest, ReportsStatusAndHeadersOfTheFinalResponse) {
   auto missing = Open(Url("absent.txt"));
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->Status(), 404u);
+}
+
+// What the answers do to the cookie store comes back once; what was handed in does not, unless
+// an answer changes it.
+TEST_F(HttpSessionTest, ReportsEachCookieThatAnAnswerSetsOrRemovesOnce) {
+  const std::vector<HttpCookie> given = {{.name = "session", .value = "s1", .domain = "127.0.0.1"},
+                                         {.name = "keep", .value = "k", .domain = "127.0.0.1"}};
+  session_->AddCookies(given);
+  EXPECT_TRUE(session_->TakeCookieChanges().empty());
+  auto cookie_fault = [&](std::string header, uint32_t skip) {
+    Fault f;
+    f.set_cookie = std::move(header);
+    server_->AddFault(std::move(f).Path("/download").Skip(skip).Times(1));
+  };
+  cookie_fault("ticket=t1; Path=/; HttpOnly", 0);
+  cookie_fault("session=s2; Max-Age=3600", 1);
+  cookie_fault("keep=; Max-Age=0", 1);
+
+  auto first = Open(Url("small.txt"));
+  ASSERT_TRUE(first);
+  Drain(*first);
+  auto changes = session_->TakeCookieChanges();
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_FALSE(changes[0].removed);
+  EXPECT_EQ(changes[0].cookie.name, "ticket");
+  EXPECT_EQ(changes[0].cookie.value, "t1");
+  EXPECT_EQ(changes[0].cookie.domain, "127.0.0.1");
+  EXPECT_TRUE(changes[0].cookie.host_only);
+  EXPECT_TRUE(changes[0].cookie.http_only);
+  EXPECT_EQ(changes[0].cookie.expires, 0);
+  EXPECT_TRUE(session_->TakeCookieChanges().empty());
+
+  auto second = Open(Url("small.txt"));
+  ASSERT_TRUE(second);
+  Drain(*second);
+  changes = session_->TakeCookieChanges();
+  ASSERT_EQ(changes.size(), 2u);
+  std::sort(changes.begin(), changes.end(),
+            [](const auto& a, const auto& b) { return a.cookie.name < b.cookie.name; });
+  EXPECT_EQ(changes[0].cookie.name, "keep");
+  EXPECT_TRUE(changes[0].removed);
+  EXPECT_EQ(changes[1].cookie.name, "session");
+  EXPECT_EQ(changes[1].cookie.value, "s2");
+  EXPECT_GT(changes[1].cookie.expires, 0);
+  EXPECT_FALSE(changes[1].removed);
+  EXPECT_TRUE(session_->TakeCookieChanges().empty());
 }
 
 // Statuses whose head curl may go past (401, 407, 1xx, 3xx) become final with their body;
