@@ -7,6 +7,42 @@
   'use strict';
   if (window.QSWebFileTransfer) return;
 
+  // --- members, from the interface description (browser/tools/page-interface.mjs) ---
+  // [name, kind], by dispatch number.
+  const MEMBERS = [
+    ["Url", "property"],  // 0
+    ["UserWorkDir", "property"],  // 1
+    ["DeleteFile", "method"],  // 2
+    ["Open", "method"],  // 3
+    ["DatasourceName", "property"],  // 4
+    ["selectExportDir", "method"],  // 5
+    ["User", "property"],  // 6
+    ["FileExist", "method"],  // 7
+    ["chooseWorkDirWrapper", "method"],  // 8
+    ["changeWorkDirWrapper", "method"],  // 9
+    ["checkWorkDirWrapper", "method"],  // 10
+    ["selectFiles", "method"],  // 11
+    ["selectDownloadDir", "method"],  // 12
+    ["FileChanged", "method"],  // 13
+    ["UpdateFileTime", "method"],  // 14
+    ["GetFileSizes", "method"],  // 15
+    ["StartFileUpload", "method"],  // 16
+    ["StartFileDownload", "method"],  // 17
+    ["GetTransferStatus", "method"],  // 19
+    ["CancelTransfer", "method"],  // 20
+    ["selectFilesInFolder", "method"],  // 29
+    ["selectFile", "method"],  // 31
+    ["SetLanguage", "method"],  // 32
+    ["locateFile", "method"],  // 33
+    ["FinishOperation", "method"],  // 34
+    ["GetOperationScope", "method"],  // 35
+    ["SetOperationScope", "method"],  // 36
+    ["FolderExist", "method"],  // 37
+  ];
+  // --- end of members ---
+  // Every member by its name in lower case: script names are matched whatever their case.
+  const BY_NAME = new Map(MEMBERS.map(([name, kind]) => [name.toLowerCase(), {name, kind}]));
+
   const TO_RELAY = 'qsft-page-request';
   const FROM_RELAY = 'qsft-relay-answer';
   const E_FAIL = -2147467259;  // 0x80004005
@@ -78,15 +114,39 @@
         return p;
       },
     };
-    // Every other name is an entry of the control's method table, called with its arguments.
+    // The members of the interface description, each a method that returns a Promise, under
+    // its name in any letter case; a property's method reads it without an argument and writes
+    // it with one. Other names go to the control as they are: its method table knows a few
+    // entries by a second name, and answers "Unknown name." for the rest.
+    const own = (key) => Object.prototype.hasOwnProperty.call(api, key);
+    const member = (key) => {
+      const m = BY_NAME.get(key.toLowerCase());
+      if (m && m.kind === 'property') {
+        return (...args) => (args.length === 0 ? api.get(m.name) : api.put(m.name, args[0]));
+      }
+      return (...args) => op({op: 'call', name: m ? m.name : key, args: args.map(toValue)});
+    };
     return new Proxy(api, {
       get(target, key) {
         if (typeof key !== 'string') return undefined;
-        if (Object.prototype.hasOwnProperty.call(target, key)) return target[key];
+        if (own(key)) return target[key];
         if (key === 'then' || key === 'toJSON') return undefined;  // not a thenable
-        return (...args) => op({op: 'call', name: key, args: args.map(toValue)});
+        return member(key);
+      },
+      has(target, key) {
+        return typeof key === 'string' && (own(key) || BY_NAME.has(key.toLowerCase()));
+      },
+      ownKeys(target) {
+        return [...Reflect.ownKeys(target), ...MEMBERS.map(([name]) => name).filter((n) => !own(n))];
+      },
+      getOwnPropertyDescriptor(target, key) {
+        if (typeof key !== 'string' || own(key)) return Reflect.getOwnPropertyDescriptor(target, key);
+        const m = BY_NAME.get(key.toLowerCase());
+        return m && m.name === key ? {value: member(key), writable: false, enumerable: true, configurable: true} : undefined;
       },
       set() { return false; },
+      defineProperty() { return false; },
+      deleteProperty() { return false; },
     });
   }
 

@@ -154,10 +154,13 @@ try {
     // From the page's <object> element and its <param> children.
     const fromEl = await api.fromElement(document.getElementById('transfer'));
     const user = await fromEl.get('User');
+    // The members of the interface description, in any letter case; a property as a method.
+    const members = Object.keys(fromEl);
+    const asMembers = [await fromEl.user(), await fromEl.CHOOSEWORKDIRWRAPPER(), 'selectfiles' in fromEl, 'NoSuchEntry' in fromEl];
     await fromEl.destroy();
     let afterDestroy;
     try { await fromEl.get('User'); } catch (e) { afterDestroy = e.message; }
-    return {workDir, target, ticket, down, up, unknown, user, afterDestroy, log};
+    return {workDir, target, ticket, down, up, unknown, user, afterDestroy, log, members, asMembers};
   }, {DOCUMENT});
   console.log(JSON.stringify(result));
   expect(!result.error, result.error);
@@ -168,6 +171,9 @@ try {
   expect(result.unknown && result.unknown[0] === -2147352570, 'an unknown name: ' + result.unknown);
   expect(result.user === 'jdoe', 'fromElement did not take the <param> values: ' + result.user);
   expect(/destroyed/.test(result.afterDestroy || ''), 'a destroyed control still answered');
+  expect(result.members.length === 32 && result.members.includes('StartFileDownload') && result.members.includes('destroy'),
+         'the control\'s members: ' + result.members);
+  expect(JSON.stringify(result.asMembers) === '["jdoe",true,true,false]', 'members by name: ' + JSON.stringify(result.asMembers));
   // The cookie that the server set in the download's answer is now the browser's, for the
   // page's host only, HttpOnly as the server said.
   const visit = (await context.cookies()).filter((c) => c.name === 'visit');
