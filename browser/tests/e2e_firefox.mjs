@@ -70,7 +70,8 @@ try {
   run(path.join(binDir, 'qsft'), ['reg', 'import', policy], env);
   run(path.join(binDir, 'qsft'), ['register', '--browser', 'firefox'], env);
 
-  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120'],
+  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120',
+                                                       '--fault', 'query=file=contract.bin,set-cookie=visit=v1; Path=/; HttpOnly,times=always'],
                  {env, stdio: ['ignore', 'pipe', 'inherit']});
   const port = await new Promise((resolve, reject) => {
     let out = '';
@@ -115,6 +116,10 @@ try {
   expect(Buffer.compare(fs.readFileSync(result.target), bytes) === 0, 'the downloaded bytes differ');
   expect(/^10\|/.test(result.up), 'the upload ended as ' + result.up);
   expect(result.unknown === -2147352570, 'an unknown name: ' + result.unknown);
+  // The cookie that the server set in the download's answer is now the browser's.
+  const visit = (await page.cookies()).filter((c) => c.name === 'visit');
+  expect(visit.length === 1 && visit[0].value === 'v1' && visit[0].httpOnly,
+         'the server\'s cookie in the browser: ' + JSON.stringify(visit));
 
   // A file picked in one tab reaches another tab only through the operation scope handed over.
   const whyNoDialogs = dialogsUnavailable();
