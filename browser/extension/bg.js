@@ -15,7 +15,13 @@ const NETWORK_CALLS = new Set(['startfiledownload', 'startfileupload', 'setlangu
 
 let host = null;            // the native port
 let nextHostId = 1;
-const waiting = new Map();  // host request id -> {port, id}
+const waiting = new Map();  // host request id -> {port, id, url, created}
+// Per page port, the names of its controls on the running host, and of those that ended with an
+// earlier host: a call on one of those fails here, whatever the next host would say.
+const live = new Map();
+const gone = new Map();
+const namesOf = (map, port) => map.get(port) ?? map.set(port, new Set()).get(port);
+const HOST_ENDED = 'the control host has ended; this control is gone, create a new one';
 const pagePorts = new Map();  // page port -> its sender identity
 let nextPagePort = 1;
 
@@ -37,6 +43,7 @@ function connectHost() {
     const w = waiting.get(answer.id);
     if (!w) return;
     waiting.delete(answer.id);
+    if (w.created && !answer.error && pagePorts.has(w.port)) namesOf(live, w.port).add(w.created);
     const {cookies, ...rest} = answer;
     // Cookies that the server set go into the browser before the page hears the answer, so its
     // own next request carries them.
@@ -53,6 +60,8 @@ function connectHost() {
     host = null;
     const unanswered = [...waiting.values()];
     waiting.clear();
+    for (const [port, names] of live) for (const name of names) namesOf(gone, port).add(name);
+    live.clear();
     // After the answers the host gave before it ended.
     deliver(() => {
       for (const w of unanswered) {
@@ -130,9 +139,15 @@ api.runtime.onConnect.addListener((port) => {
       port.postMessage({answer: {id: request.id, error: {code: -2147024809, message: 'unknown op'}}});
       return;
     }
+    if (request.op !== 'create' && gone.get(port)?.has(request.control) && !live.get(port)?.has(request.control)) {
+      deliver(() => port.postMessage({answer: {id: request.id, error: {code: -2147467259, message: HOST_ENDED}}}));
+      return;
+    }
+    if (request.op === 'destroy') live.get(port)?.delete(request.control);
     const message = {id: nextHostId++, sender};
     for (const key of PASSED) if (key in request) message[key] = request[key];
-    waiting.set(message.id, {port, id: request.id, url: sender.url});
+    waiting.set(message.id, {port, id: request.id, url: sender.url,
+                             created: request.op === 'create' ? request.control : null});
     const network = request.op === 'call' && NETWORK_CALLS.has(String(request.name).toLowerCase());
     enqueue(async () => {
       if (network) message.cookies = await cookiesFor(sender.url).catch(() => []);
@@ -147,6 +162,8 @@ api.runtime.onConnect.addListener((port) => {
   port.onDisconnect.addListener(() => {
     const sender = pagePorts.get(port);
     pagePorts.delete(port);
+    live.delete(port);
+    gone.delete(port);
     // Only a host that knows this document's controls needs to hear of it.
     enqueue(() => {
       if (sender && host) host.postMessage({id: nextHostId++, op: 'release', sender});
