@@ -54,47 +54,41 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
+Utf8Sequence ReadUtf8Sequence(std::string_view text, size_t at) {
+  const auto b0 = static_cast<unsigned char>(text[at]);
+  if (b0 < 0x80) return {Utf8Status::kValid, b0, 1};
+  size_t extra = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    extra = 1, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return {Utf8Status::kMalformed, 0, 1};
+  }
+  for (size_t j = 1; j <= extra; ++j) {
+    if (at + j >= text.size()) return {Utf8Status::kTruncated, 0, j};
+    const auto b = static_cast<unsigned char>(text[at + j]);
+    if ((b & 0xC0) != 0x80) return {Utf8Status::kMalformed, 0, j};
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    return {Utf8Status::kMalformed, 0, extra + 1};
+  }
+  return {Utf8Status::kValid, cp, extra + 1};
+}
+
 std::u16string FromUtf8(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
-      continue;
-    }
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-      extra = 1, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      extra = 2, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      extra = 3, cp = b0 & 0x07, min = 0x10000;
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    size_t j = 1;
-    for (; j <= static_cast<size_t>(extra); ++j) {
-      if (i + j >= text.size()) break;
-      const auto b = static_cast<unsigned char>(text[i + j]);
-      if ((b & 0xC0) != 0x80) break;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (j <= static_cast<size_t>(extra) || cp < min || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      // One replacement per maximal ill-formed prefix, as the Unicode recommendation says.
-      out.push_back(kReplacement);
-      i += (j > 1 ? j : 1);
-      continue;
-    }
-    AppendUtf16(out, cp);
-    i += static_cast<size_t>(extra) + 1;
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Sequence seq = ReadUtf8Sequence(text, i);
+    // One replacement per maximal ill-formed prefix, as the Unicode recommendation says.
+    AppendUtf16(out, seq.status == Utf8Status::kValid ? seq.code_point : kReplacement);
+    i += seq.length;
   }
   return out;
 }

@@ -11,6 +11,16 @@ namespace qs {
 std::string ToUtf8(std::u16string_view text);
 // UTF-8 to UTF-16. A malformed sequence becomes U+FFFD; nothing is dropped silently.
 std::u16string FromUtf8(std::string_view text);
+// One UTF-8 sequence read from `text` at `at`, strictly: no overlong forms, surrogates or code
+// points past U+10FFFF. kTruncated: the text ends inside the sequence (a stream may bring the
+// rest); kMalformed: `length` is the maximal ill-formed prefix, the bytes to step over.
+enum class Utf8Status { kValid, kTruncated, kMalformed };
+struct Utf8Sequence {
+  Utf8Status status;
+  char32_t code_point;
+  size_t length;
+};
+Utf8Sequence ReadUtf8Sequence(std::string_view text, size_t at);
 // ASCII-only convenience for literals and numbers.
 std::u16string FromAscii(std::string_view text);
 

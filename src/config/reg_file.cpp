@@ -215,43 +215,16 @@ class TextStream {
   void DecodeUtf8(bool end) {
     size_t i = 0;
     while (i < pending_.size()) {
-      const auto b0 = static_cast<uint8_t>(pending_[i]);
-      if (b0 < 0x80) {
-        Emit(b0);
-        ++i;
-        continue;
-      }
-      size_t extra = 0;
-      char32_t cp = 0;
-      char32_t min = 0;
-      if ((b0 & 0xE0) == 0xC0) {
-        extra = 1, cp = b0 & 0x1F, min = 0x80;
-      } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2, cp = b0 & 0x0F, min = 0x800;
-      } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3, cp = b0 & 0x07, min = 0x10000;
+      const Utf8Sequence seq = ReadUtf8Sequence(pending_, i);
+      if (seq.status == Utf8Status::kTruncated && !end) break;  // the rest comes next piece
+      if (seq.status != Utf8Status::kValid) return Stop("the line is not valid UTF-8");
+      if (seq.code_point >= 0x10000) {
+        Emit(static_cast<char16_t>(0xD800 + ((seq.code_point - 0x10000) >> 10)));
+        Emit(static_cast<char16_t>(0xDC00 + ((seq.code_point - 0x10000) & 0x3FF)));
       } else {
-        return Stop("the line is not valid UTF-8");
+        Emit(static_cast<char16_t>(seq.code_point));
       }
-      if (i + extra >= pending_.size()) {
-        if (!end) break;  // the rest of the character comes with the next piece
-        return Stop("the line is not valid UTF-8");
-      }
-      for (size_t j = 1; j <= extra; ++j) {
-        const auto b = static_cast<uint8_t>(pending_[i + j]);
-        if ((b & 0xC0) != 0x80) return Stop("the line is not valid UTF-8");
-        cp = (cp << 6) | (b & 0x3F);
-      }
-      if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return Stop("the line is not valid UTF-8");
-      }
-      if (cp >= 0x10000) {
-        Emit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-        Emit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-      } else {
-        Emit(static_cast<char16_t>(cp));
-      }
-      i += extra + 1;
+      i += seq.length;
     }
     pending_.erase(0, i);
   }
