@@ -2,11 +2,7 @@
 // against a development server on 127.0.0.1, judged by exit code, output and the files left.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,13 +14,13 @@
 
 #include "devserver/fault.h"
 #include "devserver/server.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using qs::testing::ChildProcess;
 using qs::testing::ReadFile;
 using qs::testing::TempDir;
 using qs::testing::WriteFile;
@@ -46,98 +42,6 @@ std::string QsftProgram() {
   const char* dir = std::getenv("QSFT_BIN_DIR");
   return dir ? std::string(dir) + "/qsft" : std::string();
 }
-
-// One run of qsft with its standard output and error captured.
-class QsftRun {
- public:
-  QsftRun(const std::vector<std::string>& args, const std::vector<std::string>& env_overrides) {
-    int out[2];
-    int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> arg_store = args;
-    std::vector<char*> argv;
-    for (auto& a : arg_store) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_store = env_overrides;
-    for (char** e = environ; *e != nullptr; ++e) env_store.emplace_back(*e);  // overrides first win
-    std::vector<char*> envp;
-    for (auto& e : env_store) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_fd_ = out[0];
-    err_fd_ = err[0];
-  }
-  ~QsftRun() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);  // only when the test gave up on it
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
-  }
-  QsftRun(const QsftRun&) = delete;
-  QsftRun& operator=(const QsftRun&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  void Signal(int sig) { kill(pid_, sig); }
-
-  // Reads until standard error holds `text`; false when the program ended or went silent.
-  bool WaitForError(const std::string& text) {
-    while (err_.find(text) == std::string::npos) {
-      if (!ReadSome()) return false;
-    }
-    return true;
-  }
-
-  // Reads everything to the end and returns the exit code (-1: not a normal exit).
-  int Finish() {
-    while (ReadSome()) {
-    }
-    int status = 0;
-    const pid_t pid = pid_;
-    pid_ = -1;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-  }
-
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
-
- private:
-  // One read from whichever stream has data; false when both are closed or nothing came.
-  bool ReadSome() {
-    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    if (out_fd_ < 0 && err_fd_ < 0) return false;
-    if (poll(fds, 2, kOutputBoundMs) <= 0) return false;
-    for (int k = 0; k < 2; ++k) {
-      if (fds[k].revents == 0) continue;
-      int& fd = k == 0 ? out_fd_ : err_fd_;
-      char buf[4096];
-      const ssize_t n = read(fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fd);
-        fd = -1;
-      } else {
-        (k == 0 ? out_ : err_).append(buf, static_cast<size_t>(n));
-      }
-    }
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  std::string out_;
-  std::string err_;
-};
 
 std::string RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 gen(seed);
@@ -168,13 +72,15 @@ class CliProgramTest : public ::testing::Test {
   }
 
   // The settings store and the user's data folders live in this test's directory, never in
-  // the real ones.
-  std::unique_ptr<QsftRun> Start(std::vector<std::string> args) {
+  // the real ones. Standard input ends at once, as if it were /dev/null.
+  std::unique_ptr<ChildProcess> Start(std::vector<std::string> args) {
     args.insert(args.begin(), program_);
-    return std::make_unique<QsftRun>(
+    auto run = std::make_unique<ChildProcess>(
         args, std::vector<std::string>{"XDG_CONFIG_HOME=" + (home_ / "config").string(),
                                        "XDG_DATA_HOME=" + (home_ / "data").string(),
                                        "HOME=" + home_.path().string()});
+    run->CloseInput();
+    return run;
   }
 
   std::string Url(const std::string& file) const {
@@ -196,7 +102,7 @@ TEST_F(CliProgramTest, DownloadResumesTwoBreaksAndWritesTheExactBytes) {
   const fs::path target = target_ / "new" / "doc.bin";
   auto run = Start({"download", Url("doc.bin"), target.string()});
   ASSERT_TRUE(run->started());
-  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 0) << run->err();
   EXPECT_TRUE(ReadFile(target) == content) << "bytes differ";
   EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
   // Not a terminal: plain lines, then the closing line and where the file went.
@@ -216,7 +122,7 @@ TEST_F(CliProgramTest, SpacesAndNonAsciiInTheUrlGoOutAsABrowserSendsThem) {
   const std::string name = "\xC3\xBC b+c.txt";  // a space is %20, and "+" stays a plus sign
   WriteFile(root_ / name, "content");
   auto run = Start({"download", "--quiet", Url(name), (target_ / "u.txt").string()});
-  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 0) << run->err();
   EXPECT_EQ(ReadFile(target_ / "u.txt"), "content");
   ASSERT_EQ(server_->requests().size(), 1u);
   EXPECT_EQ(server_->requests()[0].target, "/download?file=%C3%BC%20b+c.txt");
@@ -225,14 +131,14 @@ TEST_F(CliProgramTest, SpacesAndNonAsciiInTheUrlGoOutAsABrowserSendsThem) {
 TEST_F(CliProgramTest, QuietDownloadWritesNothing) {
   WriteFile(root_ / "a.txt", "content of a");
   auto run = Start({"download", "--quiet", Url("a.txt"), (target_ / "a.txt").string()});
-  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 0) << run->err();
   EXPECT_EQ(run->out(), "");
   EXPECT_EQ(ReadFile(target_ / "a.txt"), "content of a");
 }
 
 TEST_F(CliProgramTest, FailedDownloadExitsOneWithTheStatusTextAndLeavesNothing) {
   auto run = Start({"download", Url("missing.bin"), (target_ / "missing.bin").string()});
-  EXPECT_EQ(run->Finish(), 1);
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 1);
   // The page's text, and what the core knows beyond it.
   EXPECT_EQ(run->err(), "qsft download: TransferError: the server answered 404 Not Found\n");
   EXPECT_TRUE(fs::is_empty(target_.path()));
@@ -242,7 +148,7 @@ TEST_F(CliProgramTest, DownloadFromAnotherHostThanThePageIsRefusedByTheControl) 
   WriteFile(root_ / "a.txt", "a");
   auto run = Start({"download", "--page", "http://dms.example.test/app/", Url("a.txt"),
                     (target_ / "a.txt").string()});
-  EXPECT_EQ(run->Finish(), 1);
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 1);
   EXPECT_EQ(run->err().rfind("qsft download: ", 0), 0u) << run->err();
   EXPECT_GT(run->err().size(), std::string("qsft download: \n").size());
   EXPECT_TRUE(server_->requests().empty());
@@ -263,10 +169,10 @@ TEST_F(CliProgramTest, InterruptCancelsLeavesNoTemporaryFileAndExits130) {
   ASSERT_TRUE(WaitUntil([&] { return server_->StallsInProgress() > 0; }));
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(target.string() + ".!incomplete"); }));
   run->Signal(SIGINT);
-  ASSERT_TRUE(run->WaitForError("cancelling")) << run->err();
+  ASSERT_TRUE(run->WaitForError("cancelling", kOutputBoundMs)) << run->err();
   // The server still sends nothing: the cancel reaches the waiting read, without the stall
   // being let go and long before the receive time-out.
-  EXPECT_EQ(run->Finish(), 130) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 130) << run->err();
   server_->ReleaseStalls();
   EXPECT_NE(run->err().find("qsft download: cancelled\n"), std::string::npos) << run->err();
   EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
@@ -285,7 +191,7 @@ TEST_F(CliProgramTest, ASecondInterruptExitsAtOnceAndRemovesTheTemporaryFile) {
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(target.string() + ".!incomplete"); }));
   run->Signal(SIGINT);
   run->Signal(SIGINT);
-  EXPECT_EQ(run->Finish(), 130) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 130) << run->err();
   server_->ReleaseStalls();
   EXPECT_FALSE(fs::exists(target.string() + ".!incomplete"));
   EXPECT_EQ(ReadFile(target), "older version");
@@ -295,7 +201,7 @@ TEST_F(CliProgramTest, DownloadSaysWhenTheServerHadNothingToSend) {
   WriteFile(root_ / "a.txt", "a");
   AddFault("status=204,path=/download");
   auto run = Start({"download", Url("a.txt"), (target_ / "a.txt").string()});
-  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 0) << run->err();
   EXPECT_NE(run->out().find("nothing to download (204)"), std::string::npos) << run->out();
   EXPECT_FALSE(fs::exists(target_ / "a.txt"));
 }
@@ -306,7 +212,7 @@ TEST_F(CliProgramTest, UploadSendsChunksAndPrintsTheCheckInAnswer) {
   WriteFile(file, content);
   auto run = Start({"upload", file.string(), server_->base_url() + "/upload", "--chunk-size",
                     "100K", "--first"});
-  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 0) << run->err();
   EXPECT_NE(run->out().find("report.bin: "), std::string::npos) << run->out();
   EXPECT_NE(run->out().find("server answered: OK 300000\n"), std::string::npos) << run->out();
   std::vector<std::string> queries;
@@ -322,7 +228,7 @@ TEST_F(CliProgramTest, UploadSendsChunksAndPrintsTheCheckInAnswer) {
 
 TEST_F(CliProgramTest, UploadOfAMissingFileFailsWithThePlatformText) {
   auto run = Start({"upload", (target_ / "nothing.bin").string(), server_->base_url() + "/upload"});
-  EXPECT_EQ(run->Finish(), 1);
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 1);
   EXPECT_EQ(run->err().rfind("qsft upload: ", 0), 0u) << run->err();
 }
 
@@ -332,14 +238,14 @@ TEST_F(CliProgramTest, WorkdirCreatesTheDefaultInItsSafeLocationAndChecksIt) {
   std::vector<std::string> args = {"workdir"};
   args.insert(args.end(), pair.begin(), pair.end());
   auto choose = Start(args);
-  EXPECT_EQ(choose->Finish(), 0) << choose->err();
+  EXPECT_EQ(choose->Finish(kOutputBoundMs), 0) << choose->err();
   const fs::path expected = home_ / "data" / "Quillstone" / "WebWorkDir" / "Archive" / "corp_jdoe";
   EXPECT_EQ(choose->out(), expected.string() + "\n");
   EXPECT_TRUE(fs::is_directory(expected));
 
   args.push_back("--check");
   auto check = Start(args);
-  EXPECT_EQ(check->Finish(), 0) << check->err();
+  EXPECT_EQ(check->Finish(kOutputBoundMs), 0) << check->err();
   EXPECT_EQ(check->out(), expected.string() + "\n");
 }
 
@@ -347,14 +253,14 @@ TEST_F(CliProgramTest, WorkdirChangeTakesTheNamedFolderAndFailsWithoutOne) {
   const std::vector<std::string> base = {"workdir", "--change", "--datasource", "DS",
                                          "--user",  "u",        "--page",       "http://h.test/"};
   auto without = Start(base);
-  EXPECT_EQ(without->Finish(), 1);
+  EXPECT_EQ(without->Finish(kOutputBoundMs), 1);
   EXPECT_NE(without->err().find("--dir"), std::string::npos) << without->err();
   EXPECT_EQ(without->out(), "");
 
   std::vector<std::string> args = base;
   args.push_back("--dir=" + target_.path().string());
   auto with = Start(args);
-  EXPECT_EQ(with->Finish(), 0) << with->err();
+  EXPECT_EQ(with->Finish(kOutputBoundMs), 0) << with->err();
   EXPECT_EQ(with->out(), target_.path().string() + "\n");
 }
 
@@ -399,7 +305,7 @@ TEST_F(CliProgramTest, WrongArgumentsExitTwoWithUsage) {
   };
   for (const auto& c : cases) {
     auto run = Start(c.args);
-    EXPECT_EQ(run->Finish(), 2) << c.args[0] << " " << c.in_error;
+    EXPECT_EQ(run->Finish(kOutputBoundMs), 2) << c.args[0] << " " << c.in_error;
     EXPECT_NE(run->err().find(c.in_error), std::string::npos) << run->err();
     EXPECT_NE(run->err().find("usage: qsft " + c.args[0]), std::string::npos) << run->err();
     EXPECT_EQ(run->out(), "");
@@ -407,7 +313,7 @@ TEST_F(CliProgramTest, WrongArgumentsExitTwoWithUsage) {
   EXPECT_TRUE(server_->requests().empty());
   // The settings store answers for itself: a missing file is a usage error as well.
   auto reg = Start({"reg", "import", ""});
-  EXPECT_EQ(reg->Finish(), 2) << reg->err();
+  EXPECT_EQ(reg->Finish(kOutputBoundMs), 2) << reg->err();
   EXPECT_NE(reg->err().find("import takes one FILE"), std::string::npos) << reg->err();
 }
 
@@ -417,17 +323,17 @@ TEST_F(CliProgramTest, OperandsAfterDoubleDashMayStartWithADash) {
   fs::current_path(target_.path());  // the child starts here; "-a.txt" is relative to it
   auto run = Start({"download", "--quiet", "--", Url("a.txt"), "-a.txt"});
   fs::current_path(before);
-  EXPECT_EQ(run->Finish(), 0) << run->err();
+  EXPECT_EQ(run->Finish(kOutputBoundMs), 0) << run->err();
   EXPECT_EQ(ReadFile(target_ / "-a.txt"), "content of a");
 }
 
 TEST_F(CliProgramTest, HelpForEveryCommandGoesToStandardOutput) {
   auto top = Start({"--help"});
-  EXPECT_EQ(top->Finish(), 0);
+  EXPECT_EQ(top->Finish(kOutputBoundMs), 0);
   for (const std::string command : {"download", "upload", "workdir", "host", "version"}) {
     EXPECT_NE(top->out().find("  " + command + " "), std::string::npos) << top->out();
     auto help = Start({command, "--help"});
-    EXPECT_EQ(help->Finish(), 0);
+    EXPECT_EQ(help->Finish(kOutputBoundMs), 0);
     EXPECT_EQ(help->out().rfind("usage: qsft " + command, 0), 0u) << help->out();
     EXPECT_NE(help->out().find("exit status"), std::string::npos);
     EXPECT_EQ(help->err(), "");

@@ -2,13 +2,7 @@
 // the XDG folders and the fixtures live in one temporary directory on a real file system, so
 // that the trash and the application associations are this test's own. Each scenario runs in a
 // fresh host process, since GLib reads those locations once per process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -20,6 +14,7 @@
 
 #include "base/text.h"
 #include "qsft/json.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -38,53 +33,23 @@ std::string Quote(const std::string& text) {
   return out;
 }
 
-// A `qsft host --dialogs=script` with the given environment, driven one request at a time.
+// A `qsft host --dialogs=script` with the given environment alone, driven one request at a time.
 class Host {
  public:
-  Host(const std::string& program, const std::vector<std::string>& env) {
-    int to_child[2];
-    int from_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
-    std::vector<std::string> args = {program, "host", "--dialogs=script"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_copy = env;
-    std::vector<char*> envp;
-    for (auto& e : env_copy) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(to_child[0]);
-    close(from_child[1]);
-    in_ = to_child[1];
-    out_ = from_child[0];
-  }
-  ~Host() {
-    if (in_ >= 0) close(in_);
-    if (out_ >= 0) close(out_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
+  Host(const std::string& program, const std::vector<std::string>& env)
+      : process_({program, "host", "--dialogs=script"}, env,
+                 {.err_to_ours = true, .env_only = true}) {}
 
-  bool started() const { return pid_ > 0; }
+  bool started() const { return process_.started(); }
 
   // Sends one request (without "id") and gives the answer's "result" as JSON text, or the whole
   // answer when it carries no result.
   std::string Ask(const std::string& request) {
     const std::string line = R"({"id":)" + std::to_string(++id_) + "," + request.substr(1) + "\n";
-    if (write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "<write>";
-    const std::string answer = ReadLine();
+    if (!process_.Write(line)) return "<write>";
+    bool ok = false;
+    const std::string answer = process_.ReadLine(ok, kAnswerBoundMs);
+    if (!ok) return "<none>";
     auto parsed = qs::json::Parse(answer);
     if (auto* value = std::get_if<qs::json::Value>(&parsed)) {
       if (const auto* result = value->Find(u"result")) return qs::json::Write(*result);
@@ -98,28 +63,8 @@ class Host {
   }
 
  private:
-  std::string ReadLine() {
-    for (;;) {
-      const size_t nl = pending_.find('\n');
-      if (nl != std::string::npos) {
-        std::string line = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
-        return line;
-      }
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, kAnswerBoundMs) <= 0) return "<none>";
-      char buf[4096];
-      const ssize_t n = read(out_, buf, sizeof buf);
-      if (n <= 0) return "<none>";
-      pending_.append(buf, static_cast<size_t>(n));
-    }
-  }
-
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
+  qs::testing::ChildProcess process_;
   int id_ = 0;
-  std::string pending_;
 };
 
 std::string QsftProgram() {

@@ -3,12 +3,7 @@
 // built program is known (CTest sets QSFT_BIN_DIR), through the program itself as well.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -21,10 +16,9 @@
 #include "config/store_layout.h"
 #include "platform/settings_store.h"
 #include "qsft/host.h"
+#include "support/child_process.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace qs::app {
 namespace {
@@ -50,42 +44,19 @@ std::vector<std::string> RunInProcess(const std::string& script) {
 }
 
 // Runs `qsft host` with the script as its input; nothing when the program is unknown.
-std::optional<std::vector<std::string>> RunProgram(const std::string& script,
-                                                   const fs::path& scratch) {
+std::optional<std::vector<std::string>> RunProgram(const std::string& script) {
   const char* bin = getenv("QSFT_BIN_DIR");
   if (bin == nullptr) return std::nullopt;
   const std::string program = std::string(bin) + "/qsft";
-  const std::string input = (scratch / "script.jsonl").string();
-  const std::string output = (scratch / "answers.jsonl").string();
-  testing::WriteFile(input, script);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::string arg0 = program, arg1 = "host", arg2 = "--dialogs=script";
-  char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  testing::ChildProcess host({program, "host", "--dialogs=script"}, {}, {.err_to_ours = true});
+  if (!host.started()) {
     ADD_FAILURE() << "cannot start " << program;
     return std::vector<std::string>{};
   }
+  host.Write(script);
   // Bounded: a host that does not end by itself is killed and the test fails.
-  int status = 0;
-  pid_t done = 0;
-  for (int i = 0; i < 6000 && done == 0; ++i) {
-    done = waitpid(pid, &status, WNOHANG);
-    if (done == 0) usleep(10000);
-  }
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    ADD_FAILURE() << "qsft host did not end";
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return Lines(testing::ReadFile(output));
+  EXPECT_EQ(host.Finish(60000), 0) << "qsft host failed or did not end";
+  return Lines(host.out());
 }
 
 class HostWorkDirTest : public ::testing::Test {
@@ -137,23 +108,19 @@ class HostWorkDirTest : public ::testing::Test {
     {
       SCOPED_TRACE("in-process");
       World world;
-      scenario(world,
-               [](const std::string& script, const fs::path&) { return RunInProcess(script); });
+      scenario(world, [](const std::string& script) { return RunInProcess(script); });
     }
     if (getenv("QSFT_BIN_DIR") == nullptr) return;
     SCOPED_TRACE("qsft host program");
     World world;
-    scenario(world, [](const std::string& script, const fs::path& scratch) {
-      return *RunProgram(script, scratch);
-    });
+    scenario(world, [](const std::string& script) { return *RunProgram(script); });
   }
 };
 
 TEST_F(HostWorkDirTest, CheckForANewPairCreatesTheSafeDefaultAndStoresIt) {
   RunBothWays([&](World& w, auto run) {
     const auto answers = run(Create("DS1") + "\n" + Call("check", "CheckWorkDir") + "\n" +
-                                 GetWorkDir("dir") + "\n" + R"({"id":"shown","op":"shown"})" + "\n",
-                             w.dir.path());
+                             GetWorkDir("dir") + "\n" + R"({"id":"shown","op":"shown"})" + "\n");
     EXPECT_EQ(answers, (std::vector<std::string>{Result("create", "null"), Result("check", "true"),
                                                  Result("dir", Quoted(w.SafeDir("DS1"))),
                                                  Result("shown", "[]")}));
@@ -171,9 +138,8 @@ TEST_F(HostWorkDirTest, ChooseForAPairOfAnotherSiteShowsThePickerOnTheDefault) {
     StoreFor("DS1", theirs, u"other.example.test");
     const auto answers =
         run(Create("DS1") + "\n" + R"({"id":"queue","op":"dialogs","answers":[{"folder":")" +
-                picked + R"("}]})" + "\n" + Call("choose", "ChooseWorkDir") + "\n" +
-                R"({"id":"shown","op":"shown"})" + "\n" + GetWorkDir("dir") + "\n",
-            w.dir.path());
+            picked + R"("}]})" + "\n" + Call("choose", "ChooseWorkDir") + "\n" +
+            R"({"id":"shown","op":"shown"})" + "\n" + GetWorkDir("dir") + "\n");
     EXPECT_EQ(
         answers,
         (std::vector<std::string>{
@@ -192,9 +158,8 @@ TEST_F(HostWorkDirTest, ChangeCancelledChangesNothing) {
     StoreFor("DS1", mine, u"dms.example.test");
     const auto answers =
         run(Create("DS1") + "\n" + R"({"id":"queue","op":"dialogs","answers":[{"cancel":true}]})" +
-                "\n" + Call("change", "ChangeWorkDir") + "\n" + GetWorkDir("dir") + "\n" +
-                R"({"id":"shown","op":"shown"})" + "\n",
-            w.dir.path());
+            "\n" + Call("change", "ChangeWorkDir") + "\n" + GetWorkDir("dir") + "\n" +
+            R"({"id":"shown","op":"shown"})" + "\n");
     EXPECT_EQ(
         answers,
         (std::vector<std::string>{
@@ -210,12 +175,11 @@ TEST_F(HostWorkDirTest, DatasourceWithASeparatorMakesAllThreeFalse) {
   for (const std::string ds : {R"(..\\evil)", "../evil"}) {
     SCOPED_TRACE(ds);
     RunBothWays([&](World& w, auto run) {
-      const auto answers = run(
-          Create(ds) + "\n" +
+      const auto answers =
+          run(Create(ds) + "\n" +
               R"({"id":"queue","op":"dialogs","answers":[{"folder":"/"},{"folder":"/"}]})" + "\n" +
               Call("check", "CheckWorkDir") + "\n" + Call("choose", "ChooseWorkDir") + "\n" +
-              Call("change", "ChangeWorkDir") + "\n" + R"({"id":"shown","op":"shown"})" + "\n",
-          w.dir.path());
+              Call("change", "ChangeWorkDir") + "\n" + R"({"id":"shown","op":"shown"})" + "\n");
       EXPECT_EQ(answers,
                 (std::vector<std::string>{Result("create", "null"), Result("queue", "null"),
                                           Result("check", "false"), Result("choose", "false"),

@@ -1,19 +1,19 @@
 // The qsft-devserver program: its first output line, its faults from the command line, and
 // its orderly end on SIGTERM.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "devserver/raw_client.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -25,45 +25,22 @@ std::filesystem::path ProgramPath() {
          "qsft-devserver";
 }
 
+std::vector<std::string> WithProgramPath(std::vector<std::string> args) {
+  args.insert(args.begin(), ProgramPath().string());
+  return args;
+}
+
 // Runs the program with its standard output on a pipe and its standard error in a file; kills
 // it on the way out if needed.
 class Program {
  public:
-  explicit Program(std::vector<std::string> args) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (err >= 0) ::dup2(err, 2);
-      std::string path = ProgramPath().string();
-      std::vector<char*> argv{path.data()};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(path.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    out_ = fds[0];
-  }
-  ~Program() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
+  explicit Program(std::vector<std::string> args)
+      : process_(WithProgramPath(std::move(args)), {}, {.err_path = err_path_.string()}) {}
 
   // The first line of output (bounded wait as a safety net).
   std::string FirstLine() {
-    std::string line;
-    char c;
-    pollfd p{out_, POLLIN, 0};
-    while (::poll(&p, 1, 30000) == 1 && ::read(out_, &c, 1) == 1 && c != '\n') line.push_back(c);
-    return line;
+    bool ok = false;
+    return process_.ReadLine(ok, 30000);
   }
 
   // Standard error so far.
@@ -71,18 +48,14 @@ class Program {
 
   // Sends the signal and returns the exit status (-1 when it did not exit normally).
   int Terminate(int signal) {
-    ::kill(pid_, signal);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    process_.Signal(signal);
+    return process_.Wait();
   }
 
  private:
   qs::testing::TempDir dir_;
   std::filesystem::path err_path_ = dir_ / "stderr";
-  pid_t pid_ = -1;
-  int out_ = -1;
+  qs::testing::ChildProcess process_;
 };
 
 TEST(ProgramTest, ListensServesFaultsFromTheCommandLineAndStopsOnSigterm) {

@@ -8,43 +8,71 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 
 extern char** environ;
 
 namespace qs::testing {
 
+namespace {
+
+// Both ends of a pipe; whatever the parent did not take is closed on the way out.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  bool Open() { return pipe2(fd, O_CLOEXEC) == 0; }
+  int Take(int end) { return std::exchange(fd[end], -1); }
+  ~Pipe() {
+    for (int f : fd) {
+      if (f >= 0) close(f);
+    }
+  }
+};
+
+// Milliseconds left until `deadline`, at least 0.
+int MsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::chrono::steady_clock::time_point After(int bound_ms) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(bound_ms);
+}
+
+}  // namespace
+
 ChildProcess::ChildProcess(const std::vector<std::string>& args,
-                           const std::vector<std::string>& env, const std::string& err_path) {
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return;
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+                           const std::vector<std::string>& env,
+                           const ChildProcessOptions& options) {
+  const bool capture_err = !options.err_to_ours && options.err_path.empty();
+  Pipe in, out, err;
+  if (!in.Open() || !out.Open() || (capture_err && !err.Open())) return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  if (err_path.empty()) {
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
+  posix_spawn_file_actions_adddup2(&actions, in.fd[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
+  if (capture_err) {
+    posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+  } else if (!options.err_to_ours) {
+    posix_spawn_file_actions_addopen(&actions, 2, options.err_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
   }
   std::vector<std::string> arg_store = args;
   std::vector<char*> argv;
   for (auto& a : arg_store) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_store = env;
-  for (char** e = environ; *e != nullptr; ++e) env_store.emplace_back(*e);
+  if (!options.env_only) {
+    for (char** e = environ; *e != nullptr; ++e) env_store.emplace_back(*e);
+  }
   std::vector<char*> envp;
   for (auto& e : env_store) envp.push_back(e.data());
   envp.push_back(nullptr);
   if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  in_fd_ = in[1];
-  out_fd_ = out[0];
-  err_fd_ = err[0];
+  in_fd_ = in.Take(1);
+  out_fd_ = out.Take(0);
+  if (capture_err) err_fd_ = err.Take(0);
   signal(SIGPIPE, SIG_IGN);  // a child that ended must not end the test with it
 }
 
@@ -73,8 +101,12 @@ void ChildProcess::CloseInput() {
   in_fd_ = -1;
 }
 
+void ChildProcess::Signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
 std::string ChildProcess::ReadLine(bool& ok, int bound_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound_ms);
+  const auto deadline = After(bound_ms);
   for (;;) {
     const size_t newline = out_.find('\n', out_taken_);
     if (newline != std::string::npos) {
@@ -83,22 +115,28 @@ std::string ChildProcess::ReadLine(bool& ok, int bound_ms) {
       ok = true;
       return line;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
+    const int left = MsLeft(deadline);
+    if (left <= 0 || !ReadSome(left)) {
       ok = false;
       return {};
     }
   }
 }
 
-int ChildProcess::Finish(int bound_ms) {
-  CloseInput();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound_ms);
+bool ChildProcess::WaitForError(const std::string& text, int bound_ms) {
+  const auto deadline = After(bound_ms);
+  while (err_.find(text) == std::string::npos) {
+    const int left = MsLeft(deadline);
+    if (left <= 0 || !ReadSome(left)) return false;
+  }
+  return true;
+}
+
+int ChildProcess::Wait(int bound_ms) {
+  const auto deadline = After(bound_ms);
   while (out_fd_ >= 0 || err_fd_ >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) break;
+    const int left = MsLeft(deadline);
+    if (left <= 0 || !ReadSome(left)) break;
   }
   if (pid_ <= 0) return -1;
   int status = 0;
@@ -107,6 +145,11 @@ int ChildProcess::Finish(int bound_ms) {
   pid_ = -1;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+int ChildProcess::Finish(int bound_ms) {
+  CloseInput();
+  return Wait(bound_ms);
 }
 
 void ChildProcess::Stop() {

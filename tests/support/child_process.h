@@ -1,6 +1,6 @@
 // A program started by a test, with its environment overridden, its standard input a pipe
-// the test writes to, and its standard output and error captured. Killed when destroyed if it
-// has not ended by then, so a test that gives up leaves nothing running.
+// the test writes to, and its standard output (and by default its standard error) captured. Killed
+// when destroyed if it has not ended by then, so a test that gives up leaves nothing running.
 #pragma once
 
 #include <sys/types.h>
@@ -10,18 +10,29 @@
 
 namespace qs::testing {
 
+struct ChildProcessOptions {
+  // Standard error is appended to this file when given, else captured into err().
+  std::string err_path = {};
+  // Standard error stays this process's own (it shows in the test's log); wins over err_path.
+  bool err_to_ours = false;
+  // The environment is `env` alone instead of `env` in front of this process's environment.
+  bool env_only = false;
+};
+
 class ChildProcess {
  public:
   // Starts args[0] (a path) with `env` added in front of this process's environment, so that
-  // its entries win. Standard error goes to `err_path` when given, else it is captured too.
+  // its entries win.
   ChildProcess(const std::vector<std::string>& args, const std::vector<std::string>& env,
-               const std::string& err_path = {});
+               const ChildProcessOptions& options = {});
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
+  // Sends `sig` while the program has not been reaped; never a signal to another process.
+  void Signal(int sig);
 
   // Writes `text` to standard input; false once that is closed.
   bool Write(const std::string& text);
@@ -29,14 +40,21 @@ class ChildProcess {
   // The next line of standard output without its "\n"; empty with ok=false once the output
   // ended or nothing came for `bound_ms`.
   std::string ReadLine(bool& ok, int bound_ms = 60000);
-  // Closes standard input, reads everything to the end and returns the exit code (-1 when it
-  // did not exit normally within `bound_ms`: it is then killed).
+  // Reads until standard error holds `text`; false once the outputs ended or nothing came for
+  // `bound_ms`.
+  bool WaitForError(const std::string& text, int bound_ms = 60000);
+  // Reads everything to the end and returns the exit code (-1 when it did not exit normally
+  // within `bound_ms`: it is then killed). Standard input stays as it is.
+  int Wait(int bound_ms = 60000);
+  // Closes standard input, then Wait.
   int Finish(int bound_ms = 60000);
   // Sends SIGTERM and reaps it (SIGKILL after 5 s).
   void Stop();
 
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
+  // Standard output that ReadLine has not handed out.
+  std::string Unread() const { return out_.substr(out_taken_); }
 
  private:
   bool ReadSome(int bound_ms);

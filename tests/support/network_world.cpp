@@ -163,7 +163,7 @@ ForwardProxy::ForwardProxy(const fs::path& dir, const std::string& user,
   WriteFile(dir / "proxy.conf", conf);
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c", (dir / "proxy.conf").string()},
-      std::vector<std::string>{}, (dir / "proxy.err").string());
+      std::vector<std::string>{}, ChildProcessOptions{.err_path = (dir / "proxy.err").string()});
   for (int waited_ms = 0; process_->started() && waited_ms < 5000; waited_ms += 10) {
     if (Accepts(port_)) {
       running_ = true;
@@ -214,7 +214,7 @@ DigestProxy::DigestProxy(const std::string& user, const std::string& password) {
   }
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/sbin/squid", "-N", "-f", (dir / "squid.conf").string()},
-      std::vector<std::string>{}, (dir / "squid.err").string());
+      std::vector<std::string>{}, ChildProcessOptions{.err_path = (dir / "squid.err").string()});
   for (int waited_ms = 0; process_->started() && waited_ms < 15000; waited_ms += 20) {
     if (Accepts(port_)) {
       running_ = true;
@@ -266,7 +266,7 @@ KerberosRealm::KerberosRealm(const fs::path& dir) : dir_(dir) {
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/bin/python3", kRealmScript, dir_.string()},
       std::vector<std::string>{"KRB5CCNAME=FILE:" + (dir_ / "ccache").string()},
-      (dir_ / "realm.err").string());
+      ChildProcessOptions{.err_path = (dir_ / "realm.err").string()});
   bool ok = false;
   const std::string line = process_->ReadLine(ok, 30000);
   if (ok && line.rfind("ready ", 0) == 0) port_ = std::stoi(line.substr(6));
