@@ -4,6 +4,7 @@
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "trust/trusted_sites.h"
+#include "url/host_rule.h"
 #include "url/scheme_and_host.h"
 
 namespace qs {
@@ -26,16 +27,6 @@ std::optional<std::u16string> DomainToAscii(std::u16string_view host) {
 }
 
 }  // namespace
-
-bool SiteHostMatches(std::u16string_view domain, std::u16string_view host) {
-  if (domain.size() >= 3 && domain.starts_with(kPatternPrefix)) {
-    const std::u16string_view suffix = domain.substr(kPatternPrefix.size());
-    if (host == suffix) return true;
-    return host.size() > suffix.size() && host.ends_with(suffix) &&
-           host[host.size() - suffix.size() - 1] == u'.';
-  }
-  return host == domain;
-}
 
 std::vector<SiteRule> RulesOfSiteEntry(std::u16string_view entry) {
   std::vector<SiteRule> rules;
@@ -91,7 +82,7 @@ bool CheckSiteLock(const std::optional<HostingPage>& page) {
     if (rule.kind != 0 || rule.scheme != scheme) continue;
     if (rule.domain == kTrustedZoneMarker) {
       if (page->zone == kTrustedSitesZone) return true;
-    } else if (SiteHostMatches(rule.domain, host)) {
+    } else if (HostMatchesRule(rule.domain, host)) {
       return true;
     }
   }

@@ -35,11 +35,6 @@ struct HostingPage {
   uint32_t zone = 0;
 };
 
-// Whether `domain` (a host, "*." followed by a suffix, or empty) covers `host`. Character for
-// character and case-sensitive: both sides must already be in ASCII form. "*.example.com"
-// covers "example.com" and "a.b.example.com" but not "badexample.com".
-bool SiteHostMatches(std::u16string_view domain, std::u16string_view host);
-
 // The rules in force: the two trusted-zone rules, then those of each site-list entry in order.
 // Read from the store at every call.
 std::vector<SiteRule> ReadSiteRules();

@@ -6,17 +6,13 @@
 #include "config/reg_values.h"
 #include "config/store_layout.h"
 #include "platform/settings_store.h"
-#include "trust/site_lock.h"
+#include "trust/site_lock.h"  // the site list's limits
+#include "url/host_rule.h"
 #include "url/scheme_and_host.h"
 
 namespace qs {
 
 namespace {
-
-// The site lock's limits: scheme and host in characters, an entry with "http://" in front.
-constexpr size_t kMaxScheme = 32;
-constexpr size_t kMaxHost = 256;
-constexpr size_t kMaxEntryWithScheme = 2084;
 
 struct Rule {
   std::u16string scheme;  // empty: http and https
@@ -24,18 +20,24 @@ struct Rule {
 };
 
 std::optional<Rule> ParsePattern(std::u16string_view pattern) {
-  if (pattern.empty() || pattern.size() + 7 > kMaxEntryWithScheme) return std::nullopt;
+  // The site lock's limits: scheme and host in characters, an entry with "http://" in front.
+  constexpr std::u16string_view kHttpPrefix = u"http://";
+  if (pattern.empty() || pattern.size() + kHttpPrefix.size() > kMaxSiteEntryLength) {
+    return std::nullopt;
+  }
   Rule rule;
   auto split = SplitSchemeAndHost(pattern);
   if (split && !split->scheme.empty() && !split->host.empty()) {
     rule.scheme = split->scheme;
     rule.host = split->host;
   } else {
-    auto bare = SplitSchemeAndHost(u"http://" + std::u16string(pattern));
+    auto bare = SplitSchemeAndHost(std::u16string(kHttpPrefix) + std::u16string(pattern));
     if (!bare || bare->host.empty()) return std::nullopt;
     rule.host = bare->host;
   }
-  if (rule.scheme.size() > kMaxScheme || rule.host.size() > kMaxHost) return std::nullopt;
+  if (rule.scheme.size() > kMaxSiteSchemeLength || rule.host.size() > kMaxSiteHostLength) {
+    return std::nullopt;
+  }
   if (HostToAscii(&rule.host, kHostNameCapacity) != 0) return std::nullopt;
   return rule;
 }
@@ -73,7 +75,7 @@ bool SitePatternMatches(std::u16string_view pattern, std::u16string_view url) {
   if (rule->scheme.empty() ? (scheme != u"http" && scheme != u"https") : rule->scheme != scheme) {
     return false;
   }
-  return SiteHostMatches(rule->host, host);
+  return HostMatchesRule(rule->host, host);
 }
 
 std::vector<std::u16string> ReadPolicyTrustedSites() {

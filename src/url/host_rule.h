@@ -1,4 +1,5 @@
-// Host rules of the administrator's lists: a host name, or a pattern "*." followed by a suffix.
+// Host rules of the site lists and the redirect list: a host name, or a pattern "*." followed by
+// a suffix.
 #pragma once
 
 #include <string_view>
