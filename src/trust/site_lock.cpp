@@ -9,25 +9,6 @@
 
 namespace qs {
 
-namespace {
-
-constexpr std::u16string_view kPatternPrefix = u"*.";
-
-// The ASCII form of a rule's host. A "*." pattern keeps its prefix and converts its suffix, so
-// that patterns of international domains match their pages.
-std::optional<std::u16string> DomainToAscii(std::u16string_view host) {
-  std::u16string prefix;
-  if (host.size() >= 3 && host.starts_with(kPatternPrefix)) {
-    prefix = kPatternPrefix;
-    host.remove_prefix(kPatternPrefix.size());
-  }
-  std::u16string ascii(host);
-  if (HostToAscii(&ascii, kHostNameCapacity) != hresult::kOk) return std::nullopt;
-  return prefix + ascii;
-}
-
-}  // namespace
-
 std::vector<SiteRule> RulesOfSiteEntry(std::u16string_view entry) {
   std::vector<SiteRule> rules;
   const auto split = SplitSchemeAndHost(entry);
@@ -35,7 +16,7 @@ std::vector<SiteRule> RulesOfSiteEntry(std::u16string_view entry) {
     if (split->scheme.size() > kMaxSiteSchemeLength || split->host.size() > kMaxSiteHostLength) {
       return rules;
     }
-    const auto domain = DomainToAscii(split->host);
+    const auto domain = RuleHostToAscii(split->host);
     rules.push_back(domain ? SiteRule{0, split->scheme, *domain} : SiteRule{1, split->scheme, {}});
     return rules;
   }
@@ -45,7 +26,7 @@ std::vector<SiteRule> RulesOfSiteEntry(std::u16string_view entry) {
   const auto bare = SplitSchemeAndHost(std::u16string(kHttpPrefix) + std::u16string(entry));
   std::optional<std::u16string> domain;
   if (bare && !bare->host.empty() && bare->host.size() <= kMaxSiteHostLength) {
-    domain = DomainToAscii(bare->host);
+    domain = RuleHostToAscii(bare->host);
   }
   for (std::u16string_view scheme : {u"http", u"https"}) {
     rules.push_back(domain ? SiteRule{0, std::u16string(scheme), *domain}

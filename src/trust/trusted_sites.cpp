@@ -38,7 +38,9 @@ std::optional<Rule> ParsePattern(std::u16string_view pattern) {
   if (rule.scheme.size() > kMaxSiteSchemeLength || rule.host.size() > kMaxSiteHostLength) {
     return std::nullopt;
   }
-  if (HostToAscii(&rule.host, kHostNameCapacity) != 0) return std::nullopt;
+  auto ascii = RuleHostToAscii(rule.host);
+  if (!ascii) return std::nullopt;
+  rule.host = std::move(ascii).value();
   return rule;
 }
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "config/reg_values.h"
 #include "config/store_fixture.h"
 #include "config/store_layout.h"
 #include "platform/settings_store.h"
+#include "trust/site_lock.h"
 
 namespace qs {
 namespace {
@@ -34,7 +36,74 @@ TEST(SitePattern, FollowsTheSiteLockRules) {
       SitePatternMatches(std::u16string(300, u'a'), u"https://" + std::u16string(300, u'a')));
 }
 
-class TrustedSitesTest : public testing::StoreTest {};
+class TrustedSitesTest : public testing::StoreTest {
+ protected:
+  // `entry` becomes the administrator's only site-list entry.
+  void SetSiteLockEntry(std::u16string_view entry) {
+    auto list = platform::SettingsKey::Create(PolicyKeyPath(kSiteLock));
+    ASSERT_TRUE(list.ok());
+    ASSERT_TRUE(list->Set(u"1", platform::kRegSz, SzData(entry)).ok());
+  }
+  // Whether the site lock lets the page at `url` of the internet zone pass.
+  static bool SiteLockAllows(std::u16string_view url) {
+    return CheckSiteLock(HostingPage{std::u16string(url), kInternetZone});
+  }
+};
+
+// A pattern of an international domain matches the same pages in either spelling of its suffix,
+// in the trusted-sites list and in the site lock alike, and no other spelling of a host gets a
+// page past it.
+TEST_F(TrustedSitesTest, InternationalPatternsMatchTheSamePagesInBothLists) {
+  const std::u16string_view patterns[] = {u"*.b\u00FCcher.example", u"*.xn--bcher-kva.example",
+                                          u"*.b\u00FCcher\u3002example"};
+  struct Page {
+    const char16_t* url;
+    bool passes;
+  };
+  const Page pages[] = {
+      {u"https://www.b\u00FCcher.example/", true},
+      {u"https://www.xn--bcher-kva.example/", true},
+      {u"http://b\u00FCcher.example:8080/", true},
+      {u"https://xn--bcher-kva.example/", true},
+      {u"https://a.b.b\u00FCcher.example/", true},
+      // Other spellings of the same host, as the HTTP client and the browser read them.
+      {u"https://WWW.B\u00DCcher.example/", true},
+      {u"https://www\uFF0Eb\u00FCcher\u3002example/", true},
+      {u"https://www.b%C3%BCcher.example/", true},
+      // Other hosts.
+      {u"https://evilb\u00FCcher.example/", false},
+      {u"https://www.xn--evilbcher-q9a.example/", false},
+      {u"https://www.b\u00FCcher.example.evil/", false},
+      {u"https://b\u00FCcher.example\uFF0Eevil/", false},
+      {u"https://bucher.example/", false},
+      {u"https://evil.example\uFF0F.b\u00FCcher.example/", false},
+      {u"https://evil.example%2F.b\u00FCcher.example/", false},
+      {u"https://www.b\u00FCcher.example@evil.example/", false},
+      {u"https://evil.example/b\u00FCcher.example", false},
+      // Letter case counts for hosts already in ASCII form, as it does for every rule.
+      {u"https://WWW.XN--BCHER-KVA.EXAMPLE/", false},
+      // A trailing dot is a spelling that matches no rule.
+      {u"https://www.b\u00FCcher.example./", false},
+      {u"https://www.xn--bcher-kva.example./", false},
+  };
+  for (const auto pattern : patterns) {
+    SetSiteLockEntry(pattern);
+    for (const auto& page : pages) {
+      SCOPED_TRACE(ToUtf8(pattern) + " on " + ToUtf8(page.url));
+      EXPECT_EQ(SitePatternMatches(pattern, page.url), page.passes);
+      EXPECT_EQ(SiteLockAllows(page.url), page.passes);
+    }
+  }
+  // Spellings of a pattern that cover nothing rather than more.
+  for (const std::u16string_view pattern :
+       {u"*\uFF0Eb\u00FCcher.example", u"*.b%C3%BCcher.example", u"*.b\u00FCcher.example.",
+        u"*.example\uFF0F.b\u00FCcher.example"}) {
+    SCOPED_TRACE(ToUtf8(pattern));
+    SetSiteLockEntry(pattern);
+    EXPECT_FALSE(SitePatternMatches(pattern, u"https://www.b\u00FCcher.example/"));
+    EXPECT_FALSE(SiteLockAllows(u"https://www.b\u00FCcher.example/"));
+  }
+}
 
 TEST_F(TrustedSitesTest, ZoneFromPolicyAndUserEntries) {
   EXPECT_EQ(ZoneOfPage(u"https://dms.example/"), kInternetZone);
