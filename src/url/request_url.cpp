@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "platform/host_names.h"
 #include "platform/last_error.h"
 #include "platform/url_parts.h"
 
@@ -17,6 +18,19 @@ bool IsFailure(uint32_t result) { return (result & 0x80000000u) != 0; }
 uint32_t PageFailureCode(uint32_t result) {
   const uint32_t low = result & 0xFFFFu;
   return low != 0 ? low : ToUint(ErrorCode::kInvalidParameter);
+}
+
+// Whether two hosts name the same server: equal letter case aside, or of the same ASCII form,
+// the form the HTTP client connects to (an international host and its "xn--" spelling). A host
+// without an ASCII form equals only itself, letter case aside.
+bool SameHost(std::u16string_view a, std::u16string_view b) {
+  if (EqualsIgnoreCase(a, b)) return true;
+  if (platform::IsAsciiHost(a) && platform::IsAsciiHost(b)) return false;
+  const uint32_t saved = platform::LastError();  // a question, not a failure
+  auto ascii_a = platform::HostNameToAscii(a);
+  auto ascii_b = platform::HostNameToAscii(b);
+  platform::SetLastError(saved);
+  return ascii_a.ok() && ascii_b.ok() && EqualsIgnoreCase(*ascii_a, *ascii_b);
 }
 
 }  // namespace
@@ -46,7 +60,7 @@ uint32_t ResolveRequestUrl(const PageUrlSource& page, std::u16string_view relati
   auto combined_parts = platform::SplitUrl(*combined);
   if (!combined_parts) return combined_parts.code();
 
-  if (!EqualsIgnoreCase(page_parts->host, combined_parts->host) ||
+  if (!SameHost(page_parts->host, combined_parts->host) ||
       page_parts->port != combined_parts->port) {
     return ToUint(ErrorCode::kInvalidParameter);
   }

@@ -2,9 +2,10 @@
 //
 // The control talks only to the server that served its page. Every URL a page gives to a
 // transfer (download, upload, language module) is resolved against the page's own address, and
-// the result must name the same host (letter case aside) and the same port (the scheme's default
-// when none is written). The schemes are not compared: an http URL on the page's host with the
-// explicit port 443 is accepted for an https page.
+// the result must name the same host (letter case aside; an international host and its "xn--"
+// spelling are one host, the one the HTTP client connects to) and the same port (the scheme's
+// default when none is written). The schemes are not compared: an http URL on the page's host with
+// the explicit port 443 is accepted for an https page.
 #pragma once
 
 #include <cstddef>
