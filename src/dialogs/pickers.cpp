@@ -38,6 +38,9 @@ void CollectFiles(std::u16string_view folder, std::vector<std::u16string>& list,
   auto entries = platform::ListDirectory(folder);
   if (!entries.ok()) return;
   for (const auto& entry : *entries) {
+    // Hidden files and folders are left out: no grant of a folder reaches them (CheckAccess),
+    // so a page handed them could only fail to use them.
+    if (entry.name.starts_with(u'.')) continue;
     switch (entry.kind) {
       case platform::EntryKind::kDirectory:
         if (recursively) CollectFiles(JoinPath(folder, entry.name), list, true);

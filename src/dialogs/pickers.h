@@ -18,10 +18,11 @@
 namespace qs {
 
 // Appends the files of `folder` to `list` (folder, "/", name), in the order the file system gives
-// them, hidden ones included. With `recursively` each sub-folder's files are appended where the
-// sub-folder stands, depth first; otherwise sub-folders are skipped. Links to folders are never
-// followed and links to files are listed; entries that are neither files nor folders are left
-// out. An unreadable folder adds nothing.
+// them. Hidden files and folders (names beginning with ".") are left out, as the grant of the
+// folder never reaches them (workdir/access_guard.h). With `recursively` each sub-folder's files
+// are appended where the sub-folder stands, depth first; otherwise sub-folders are skipped. Links
+// to folders are never followed and links to files are listed; entries that are neither files nor
+// folders are left out. An unreadable folder adds nothing.
 void CollectFiles(std::u16string_view folder, std::vector<std::u16string>& list, bool recursively);
 
 // Everything a picker method needs from its control.

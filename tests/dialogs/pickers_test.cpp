@@ -68,6 +68,7 @@ class PickersTest : public ::testing::Test {
   // Lists `dir` by hand in the file system's order, as CollectFiles should.
   void ExpectedFiles(const fs::path& dir, bool recursively, Paths& out) {
     for (const auto& name : RawOrder(dir)) {
+      if (name.starts_with('.')) continue;
       const fs::path p = dir / name;
       if (fs::is_symlink(p)) {
         if (fs::is_regular_file(p)) out.push_back(U(p));
@@ -94,7 +95,7 @@ TEST_F(PickersTest, CollectFilesFollowsTheFileSystemsOrderDepthFirst) {
     Paths listed;
     CollectFiles(U(tree_), listed, recursively);
     EXPECT_EQ(listed, expected);
-    EXPECT_NE(std::find(listed.begin(), listed.end(), U(tree_ / ".hidden")), listed.end());
+    EXPECT_EQ(std::find(listed.begin(), listed.end(), U(tree_ / ".hidden")), listed.end());
     EXPECT_NE(std::find(listed.begin(), listed.end(), U(tree_ / "link-to-file")), listed.end());
     const bool has_deep =
         std::find(listed.begin(), listed.end(), U(tree_ / "sub/deep/d1.txt")) != listed.end();
@@ -127,6 +128,26 @@ TEST_F(PickersTest, SelectFilesInFolderGivesTheBaseThenTheFilesAndGrantsOnlyTheP
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0].title, u"title 303");
   EXPECT_EQ(shown[0].start, u"");
+}
+
+// The page uploads what the listing gives it: every file listed is one the grant allows, and
+// hidden files and folders, which no folder grant reaches, are not listed.
+TEST_F(PickersTest, SelectFilesInFolderListsOnlyFilesItsGrantAllows) {
+  WriteFile(tree_ / ".config" / "c.txt", "in a hidden folder");
+  WriteFile(tree_ / "sub" / ".s1", "hidden below a sub-folder");
+  for (const bool recursively : {false, true}) {
+    SCOPED_TRACE(recursively);
+    dialogs_.Queue(scripted::Folder{U(tree_)});
+    const Variant result = SelectFilesInFolder(context_, recursively);
+    ASSERT_EQ(result.type(), Variant::Type::kStringList);
+    const Paths& listed = result.as_list();
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed.size(), recursively ? 7u : 5u);  // the base, a b z link-to-file, s1 d1
+    for (size_t i = 1; i < listed.size(); ++i) {
+      EXPECT_TRUE(guard_.CheckAccess(listed[i], access_mask::kUpload)) << ToUtf8(listed[i]);
+      EXPECT_EQ(listed[i].find(u"/.", U(tree_).size()), std::u16string::npos) << ToUtf8(listed[i]);
+    }
+  }
 }
 
 TEST_F(PickersTest, APickedRootIsItsOwnBase) {
