@@ -1,6 +1,7 @@
 // qsft-proxy-bench: what choosing a proxy costs a request, in the desktop world it runs in
 // (run it with the proxy settings to measure: XDG_CURRENT_DESKTOP=GNOME, GSETTINGS_BACKEND,
-// XDG_CONFIG_HOME; a PAC script needs the session bus).
+// XDG_CONFIG_HOME; or XDG_CURRENT_DESKTOP=KDE with a kioslaverc in XDG_CONFIG_HOME; a PAC script
+// needs the session bus).
 //
 //   qsft-proxy-bench URL [N]   N lookups (default 200): the first, then the desktop's answer
 //                              for new hosts, then the session's cached answer per request

@@ -59,7 +59,8 @@ std::optional<ProxyChoice> ParseProxyAnswer(std::string_view answer);
 // Asks the desktop for the choice for an absolute URL; blocking, callable from any thread.
 using ProxyLookup = std::function<ProxyChoice(std::string_view url)>;
 
-// The desktop's own resolution (GIO's default proxy resolver, see proxy_resolver_gio.cpp).
+// The desktop's own resolution (GIO's default proxy resolver, or KDE Plasma's settings; see
+// proxy_resolver_gio.cpp).
 ProxyLookup DesktopProxyLookup();
 
 // The answers of one session, by origin ("scheme://host:port"). Thread-safe; the lookup runs

@@ -113,7 +113,15 @@ class HostRun {
  public:
   HostRun(const std::string& program, const std::vector<std::string>& env, const std::string& page)
       : child_({program, "host", "--dialogs=script"}, env) {
+    Create(page);
+  }
+  void Create(const std::string& page) {
     Ask(R"({"id":0,"op":"create","control":"a","page":")" + page + R"(","zone":2,"props":{}})");
+  }
+  // A new control for `page`, with a session of its own.
+  void Recreate(const std::string& page) {
+    Ask(R"({"id":0,"op":"destroy","control":"a"})");
+    Create(page);
   }
   std::string Ask(const std::string& line) {
     child_.Write(line + "\n");
@@ -240,6 +248,72 @@ TEST_F(CompanyNetworkTest, PacScriptSendsOneHostThroughTheProxyAndAnotherDirect)
   EXPECT_EQ(CountContaining(requests, "POST " + UploadUrl("127.0.0.1")), 4u);
   EXPECT_EQ(ServerSaw("/download?file=doc.bin"), 2u);
   EXPECT_EQ(ServerSaw("/upload"), 8u);
+}
+
+// On KDE Plasma the settings come from the user's kioslaverc: a manual proxy with hosts that go
+// direct (the environment's proxy, pointing nowhere, is not used for them), a change of the file
+// seen by the next session of a running host, and a PAC script run by the same desktop helper
+// as on GNOME.
+TEST_F(CompanyNetworkTest, KdeSettingsFileChoosesPerHost) {
+  auto proxy = StartProxy();
+  ASSERT_TRUE(proxy && proxy->running());
+  const std::string port = std::to_string(server_->port());
+  const std::string manual =
+      "ProxyType=1\nhttpProxy=http://127.0.0.1 " + std::to_string(proxy->port()) +
+      "\nhttpsProxy=http://127.0.0.1:" + std::to_string(proxy->port()) + "\n";
+  desktop_->SetKde(manual + "NoProxyFor=localhost\n");
+  const auto env = Join({"http_proxy=http://127.0.0.1:9"}, desktop_->KdeEnvironment());
+
+  const Outcome via = Download(DocUrl("127.0.0.1"), env);
+  EXPECT_EQ(via.code, 0) << via.err;
+  EXPECT_NE(via.err.find("proxy for http://127.0.0.1:" + port +
+                         ": http://127.0.0.1:" + std::to_string(proxy->port())),
+            std::string::npos)
+      << via.err;
+  const Outcome direct = Download(DocUrl("localhost"), env);
+  EXPECT_EQ(direct.code, 0) << direct.err;
+  EXPECT_NE(direct.err.find("proxy for http://localhost:" + port + ": direct"), std::string::npos)
+      << direct.err;
+  EXPECT_EQ(ReadFile(world_ / "out" / "doc.bin"), std::string(300000, 'd'));
+
+  const std::string page = "http://127.0.0.1:" + port + "/app/";
+  HostRun host(program_, env, page);
+  EXPECT_EQ(host.Download(DocUrl("127.0.0.1"), world_ / "host" / "doc.bin"),
+            R"({"id":1,"result":"10|300000|"})");
+  desktop_->SetKde(manual + "NoProxyFor=localhost,127.0.0.1:" + port + "\n");
+  host.Recreate(page);
+  EXPECT_EQ(host.Download(DocUrl("127.0.0.1"), world_ / "host2" / "doc.bin"),
+            R"({"id":1,"result":"10|300000|"})");
+  EXPECT_EQ(host.Quit(), 0);
+
+  auto requests = proxy->Requests();
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1")), 2u);
+  EXPECT_EQ(CountContaining(requests, "localhost"), 0u);
+  EXPECT_EQ(ServerSaw("/download?file=doc.bin"), 4u);
+
+  if (auto missing = MissingNetworkTool("pac")) GTEST_SKIP() << *missing;
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "GLib's D-Bus worker is opaque to ThreadSanitizer";
+#endif
+  std::string pac = ReadFile(docs_ / "proxy.pac");
+  pac.replace(pac.find("PORT"), 4, std::to_string(proxy->port()));
+  WriteFile(docs_ / "proxy.pac", pac);
+  desktop_->SetKde("ProxyType=2\nProxy Config Script=http://127.0.0.1:" + port +
+                   "/download?file=proxy.pac\n");
+  SessionBus bus;
+  ASSERT_FALSE(bus.address().empty());
+  const auto pac_env = desktop_->KdeEnvironment(bus.address());
+  const Outcome pac_via = Download(DocUrl("127.0.0.1"), pac_env);
+  EXPECT_EQ(pac_via.code, 0) << pac_via.err;
+  const Outcome pac_direct = Download(DocUrl("localhost"), pac_env);
+  EXPECT_EQ(pac_direct.code, 0) << pac_direct.err;
+  EXPECT_NE(pac_direct.err.find("proxy for http://localhost:" + port + ": direct"),
+            std::string::npos)
+      << pac_direct.err;
+  requests = proxy->Requests();
+  EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1")), 3u);
+  EXPECT_EQ(CountContaining(requests, "localhost"), 0u);
+  EXPECT_EQ(ServerSaw("/download?file=doc.bin"), 6u);
 }
 
 TEST_F(CompanyNetworkTest, ProxyCredentialsFromTheSettingsOrThePrompt) {

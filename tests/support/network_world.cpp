@@ -130,6 +130,18 @@ void DesktopWorld::SetAutomatic(const std::string& pac_url) {
                 "'\nignore-hosts=@as []\n");
 }
 
+void DesktopWorld::SetKde(const std::string& lines) {
+  WriteFile(home_ / "config" / "kioslaverc", "[Proxy Settings]\n" + lines);
+}
+
+std::vector<std::string> DesktopWorld::KdeEnvironment(const std::string& bus) const {
+  std::vector<std::string> env = Environment(bus);
+  for (std::string& variable : env) {
+    if (variable.starts_with("XDG_CURRENT_DESKTOP=")) variable = "XDG_CURRENT_DESKTOP=KDE";
+  }
+  return env;
+}
+
 std::vector<std::string> DesktopWorld::Environment(const std::string& bus) const {
   return {
       "HOME=" + home_.string(),

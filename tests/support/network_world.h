@@ -33,11 +33,15 @@ class DesktopWorld {
   void SetManual(const std::string& host, int port, const std::string& user = {},
                  const std::string& password = {});
   void SetAutomatic(const std::string& pac_url);
+  // KDE Plasma's settings: `lines` of the [Proxy Settings] group of kioslaverc.
+  void SetKde(const std::string& lines);
 
   // The environment of a program that runs in this desktop: private XDG folders, the keyfile
   // settings, a GNOME session, no proxy variables, no Kerberos ticket, and `bus` as the
   // session bus (none when empty).
   std::vector<std::string> Environment(const std::string& bus = {}) const;
+  // The same in a KDE Plasma session.
+  std::vector<std::string> KdeEnvironment(const std::string& bus = {}) const;
 
  private:
   void WriteSettings(const std::string& text);
