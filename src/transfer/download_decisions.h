@@ -24,6 +24,9 @@ inline constexpr std::chrono::milliseconds kResumePauseStep{3000};
 inline constexpr uint32_t kImmediateAskAgains = 3;
 inline constexpr std::chrono::milliseconds kFirstAskAgainPause{50};
 inline constexpr std::chrono::milliseconds kLongestAskAgainPause{1000};
+// A server still answering 202 after this many answers in a row is taken as stuck, and the
+// transfer fails with the time-out (12002): with the pauses above, about half an hour of asking.
+inline constexpr uint32_t kMostAskAgainAnswers = 1800;
 // The length header's value when the server does not know the length.
 inline constexpr int64_t kUnknownLength = -1;
 

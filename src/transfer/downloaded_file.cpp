@@ -91,9 +91,13 @@ std::optional<TransferEnd> DownloadedFile::OpenFirstAnswer() {
     request_ = std::move(*opened);
     if (ReadFirstAnswer(request_->Status()) != FirstAnswer::kAskAgain) return std::nullopt;
     // 202: the server is still preparing the file. The answer is closed before the next
-    // request; a server that keeps answering 202 is asked ever more slowly.
+    // request; a server that keeps answering 202 is asked ever more slowly, and not for ever.
     request_.reset();
-    const auto pause = AskAgainPause(++asked_again);
+    if (++asked_again >= kMostAskAgainAnswers) {
+      return TransferEnd::Failed(Error::From(ErrorCode::kInternetTimeout).At("open"));
+    }
+    if (CancelRequested()) return TransferEnd::Cancelled();
+    const auto pause = AskAgainPause(asked_again);
     if (pause.count() > 0 && !Pause(pause)) return TransferEnd::Cancelled();
   }
 }

@@ -12,11 +12,11 @@
 //
 // The exchange with the server, in short:
 //   GET url                  202: ask again (at once the first few times, then after a growing
-//                            pause); 204: done, no file; 200: the body is the file,
-//                            "QS-Content-Length" its length (optional; below -1 refused);
-//                            else TransferError. A response head the client rejects (12153)
-//                            is asked once more with "limit=4294967295" added, and every later
-//                            request keeps it.
+//                            pause; a time-out after kMostAskAgainAnswers of them); 204: done, no
+//                            file; 200: the body is the file, "QS-Content-Length" its length
+//                            (optional; below -1 refused); else TransferError. A response head the
+//                            client rejects (12153) is asked once more with "limit=4294967295"
+//                            added, and every later request keeps it.
 //   GET url?resumeAt=N       200 with "Resumed-from: N", the body continues the file at N; else
 //                            TransferError.
 // Parameters follow the URL's own query with "&", or start one with "?".

@@ -113,6 +113,10 @@ bool HttpUploadRequest::AskAgain(InternetConnectionHandle& connection, std::u16s
     failure_text = std::move(next);
     return false;
   }
+  if (asked_again >= kMostAskAgainAnswers) {
+    platform::SetLastError(ErrorCode::kInternetTimeout);
+    return false;
+  }
   const auto pause = AskAgainPause(asked_again);
   if (pause.count() > 0 && pause_ && !pause_(pause)) {
     platform::SetLastError(ErrorCode::kInternetOperationCancelled);

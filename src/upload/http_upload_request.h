@@ -10,7 +10,8 @@
 //              the URI differs from the last one, else the same one once more. At once the
 //              first few times, then after a pause that grows up to a second (as a download
 //              does), so that a server slow to take a chunk is not flooded; a cancel ends the
-//              pause.
+//              pause. After kMostAskAgainAnswers in a row (about half an hour), a time-out
+//              (12002).
 //   401, 407   when the HTTP client asks for the body again (credentials are available): the
 //              caller writes the chunk once more from its first byte. The first two repeats of
 //              a request go out silently; from the third the user is asked for credentials

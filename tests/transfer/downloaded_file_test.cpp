@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <thread>
 
 #include "platform/extended_attributes.h"
@@ -553,6 +554,25 @@ TEST_F(DownloadTest, AcceptedForEverIsPacedAndACancelInThePauseEndsIt) {
   EXPECT_EQ(download->end()->kind, TransferEnd::Kind::kCancelled);
   EXPECT_EQ(sleeper_.pauses(), (std::vector<long long>{50, 100, 200, 400, 800, 1000}));
   EXPECT_EQ(server_->requests().size(), 9u);  // three at once, then one after each full pause
+}
+
+// A server still preparing the file after about half an hour of asking (as the pauses count it)
+// is given up on: the download fails with the platform's time-out.
+TEST_F(DownloadTest, AcceptedForEverEndsInATimeOutAfterHalfAnHour) {
+  constexpr size_t kBound = kMostAskAgainAnswers;
+  server_->AddFault(Fault::Status(202).Times(Fault::kUnlimited));
+  auto download = Make(Serve("a.bin", Pattern(100)), target_dir_ / "a.bin");
+  sleeper_.During([&](size_t pauses) {
+    if (pauses < 2 * kBound) return true;
+    download->RequestCancel();  // the bound was not kept
+    return false;
+  });
+  EXPECT_EQ(download->RunHere(), TransferState::kFailed);
+  EXPECT_EQ(download->end()->error.code, ToUint(ErrorCode::kInternetTimeout));
+  EXPECT_EQ(download->StatusText(), u"-1|0|The operation timed out.\r\n");
+  EXPECT_EQ(server_->requests().size(), kBound);
+  const auto pauses = sleeper_.pauses();
+  EXPECT_GE(std::accumulate(pauses.begin(), pauses.end(), 0LL), 29LL * 60 * 1000);
 }
 
 TEST_F(DownloadTest, ACancelInTheResumptionPauseSendsNoResumption) {

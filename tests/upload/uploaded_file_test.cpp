@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "transfer/download_decisions.h"
 #include "transfer/error_text.h"
 #include "upload/url_encode.h"
 #include "upload_fixture.h"
@@ -135,6 +136,30 @@ TEST_F(UploadTest, AskedAgainForEverIsPacedAndACancelInThePauseEndsIt) {
   EXPECT_EQ(upload->end()->kind, TransferEnd::Kind::kCancelled);
   EXPECT_EQ(pauses, (std::vector<long long>{50, 100, 200, 400, 800, 1000}));
   EXPECT_EQ(Targets().size(), 9u);  // the chunk, three at once, then one after each full pause
+}
+
+// A server that keeps asking again after about half an hour (as the pauses count it) is given
+// up on: the upload fails with the platform's time-out.
+TEST_F(UploadTest, AskedAgainForEverEndsInATimeOutAfterHalfAnHour) {
+  constexpr size_t kBound = kMostAskAgainAnswers;
+  server_->AddFault(devserver::Fault::AskAgain().Times(devserver::Fault::kUnlimited));
+  long long waited = 0;
+  size_t pauses = 0;
+  RefPtr<DirectUpload> upload;
+  Sleeper sleeper = [&](std::chrono::milliseconds pause) {
+    waited += pause.count();
+    if (++pauses < 2 * kBound) return true;
+    upload->RequestCancel();  // the bound was not kept
+    return false;
+  };
+  upload = MakeRef<DirectUpload>(session_.handle(), FromUtf8(Url("/up")), false,
+                                 FromUtf8(Local("f.bin", Pattern(100)).string()), 4096,
+                                 std::u16string(), Prompt(), sleeper);
+  EXPECT_EQ(upload->RunHere(), TransferState::kFailed);
+  EXPECT_EQ(upload->end()->error.code, ToUint(ErrorCode::kInternetTimeout));
+  EXPECT_EQ(StatusOf(*upload), "-1|0|The operation timed out.\r\n");
+  EXPECT_EQ(Targets().size(), kBound);  // the chunk, then each time it was asked again
+  EXPECT_GE(waited, 29LL * 60 * 1000);
 }
 
 TEST_F(UploadTest, AskAgainWithAnotherUriPostsThereOnTheSameConnection) {
