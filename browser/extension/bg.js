@@ -151,11 +151,15 @@ api.runtime.onConnect.addListener((port) => {
     const network = request.op === 'call' && NETWORK_CALLS.has(String(request.name).toLowerCase());
     enqueue(async () => {
       if (network) message.cookies = await cookiesFor(sender.url).catch(() => []);
+      // A host that ended before its end was heard of refuses the message as a port that is
+      // gone: it has ended. Only a host started for this message cannot be started.
+      const running = host !== null;
       try {
         toHost(message);
       } catch (e) {
         waiting.delete(message.id);
-        port.postMessage({answer: {id: request.id, error: {code: -2147467259, message: 'the control host cannot be started: ' + e.message}}});
+        const why = (running ? 'the control host has ended: ' : 'the control host cannot be started: ') + e.message;
+        port.postMessage({answer: {id: request.id, error: {code: -2147467259, message: why}}});
       }
     });
   });
