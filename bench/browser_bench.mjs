@@ -8,12 +8,12 @@
 // (served by a development server this script starts on ROOT). Prints one line per round and a
 // last line of key=value fields: roundtrip_median_ms, page_s and cli_s (the medians), ratio
 // (the median of the per-round ratios page/cli). Everything else lives in a temporary folder.
-import {spawn, spawnSync} from 'node:child_process';
-import {createRequire} from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
+
+import {driverOrSkip, run, startDevServer} from '../browser/tests/harness.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '..');
@@ -27,17 +27,12 @@ const root = path.resolve(rootArg);
 const rounds = Number(roundsArg);
 const calls = Number(callsArg || 1000);
 const CHROMIUM = process.env.QSFT_CHROMIUM || '/usr/bin/chromium';
-const chromium = createRequire(path.join(repo, 'browser/tests/package.json'))('playwright-core').chromium;
+const {chromium} = driverOrSkip('playwright-core', CHROMIUM);
 
 const median = (values) => {
   const s = [...values].sort((a, b) => a - b);
   return s.length % 2 ? s[s.length >> 1] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
 };
-
-function run(program, args, env) {
-  const r = spawnSync(program, args, {env, encoding: 'utf8'});
-  if (r.status !== 0) throw new Error(`${path.basename(program)} ${args.join(' ')}: ${r.stderr}`);
-}
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qsft-browser-bench-'));
 const env = {
@@ -60,17 +55,9 @@ try {
       '"1"="dms.localhost"\n');
   run(path.join(binDir, 'qsft'), ['reg', 'import', policy], env);
   run(path.join(binDir, 'qsft'), ['register', '--browser', 'chromium', '--user-data-dir', profile], env);
-  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '3600'],
-                 {env, stdio: ['ignore', 'pipe', 'inherit']});
-  const port = await new Promise((resolve, reject) => {
-    let out = '';
-    server.stdout.on('data', (d) => {
-      out += d;
-      const m = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(out);
-      if (m) resolve(m[1]);
-    });
-    server.on('exit', () => reject(new Error('the development server ended: ' + out)));
-  });
+  const dev = startDevServer(binDir, ['--root', root, '--port', '0', '--exit-after', '3600'], env);
+  server = dev.server;
+  const port = await dev.port;
   const extension = path.join(repo, 'browser/extension');
   context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM, headless: false, env, ignoreDefaultArgs: ['--disable-extensions'],

@@ -10,12 +10,13 @@
 // ends when it is closed. Everything (profile, settings,
 // working directory, served files) lives in a fresh temporary folder that is removed at the
 // end; the server and the browser never outlive the script.
-import {spawn, spawnSync} from 'node:child_process';
 import {createRequire} from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
+
+import {run, startDevServer} from '../browser/tests/harness.mjs';
 
 const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 const binDir = path.resolve(process.argv[2] || 'build/bin');
@@ -26,11 +27,6 @@ const FLOW_MS = 60000;
 const MIB = 1024 * 1024;
 
 const {chromium} = createRequire(path.join(repo, 'browser/tests/package.json'))('playwright-core');
-
-function run(program, args, env) {
-  const r = spawnSync(program, args, {env, encoding: 'utf8'});
-  if (r.status !== 0) throw new Error(`${path.basename(program)} ${args.join(' ')}: ${r.stderr}`);
-}
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qsft-demo-browser-'));
 const env = {
@@ -82,21 +78,13 @@ try {
   run(path.join(binDir, 'qsft'), ['register', '--browser', 'chromium', '--user-data-dir', profile], env);
 
   // The server breaks the first download midway, once; the control resumes it.
-  server = spawn(path.join(binDir, 'qsft-devserver'),
-                 ['--root', root, '--port', '0', '--exit-after', windowed ? '3600' : '120',
-                  '--fault', `break-after=${3 * MIB},times=1,path=/download`, '--log'],
-                 {env, stdio: ['ignore', 'pipe', 'pipe']});
-  let out = '';
+  const dev = startDevServer(binDir, ['--root', root, '--port', '0', '--exit-after', windowed ? '3600' : '120',
+                                      '--fault', `break-after=${3 * MIB},times=1,path=/download`, '--log'],
+                             env, 'pipe');
+  server = dev.server;
   let requestLog = '';  // one line per request, on the server's standard error
   server.stderr.on('data', (d) => { requestLog += d; });
-  const port = await new Promise((resolve, reject) => {
-    server.stdout.on('data', (d) => {
-      out += d;
-      const m = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(out);
-      if (m) resolve(m[1]);
-    });
-    server.on('exit', () => reject(new Error('the development server ended: ' + out)));
-  });
+  const port = await dev.port;
   // Names below "localhost" reach 127.0.0.1 in the browser and in the host alike.
   const address = `http://dms.localhost:${port}/static/demo/index.html`;
 

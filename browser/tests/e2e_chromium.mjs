@@ -8,36 +8,20 @@
 // is reached as http://dms.localhost:PORT (the site lock's list allows that name; names under
 // "localhost" reach 127.0.0.1 in the browser and in the host's HTTP client alike) and as
 // http://other.localhost:PORT (not allowed), as a page and as an iframe in an allowed page.
-import {spawn, spawnSync} from 'node:child_process';
-import {createRequire} from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
+import {driverOrSkip, expect, run, startDevServer} from './harness.mjs';
 import {checkScopeHandoff, dialogsUnavailable, findHost as findHostWith} from './scope_handoff.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const binDir = path.resolve(process.argv[2] || '');
 const CHROMIUM = process.env.QSFT_CHROMIUM || '/usr/bin/chromium';
-const SKIP = 77;
 const STEP_MS = 20000;
 
-let chromium;
-try {
-  chromium = createRequire(import.meta.url)('playwright-core').chromium;
-} catch (e) {
-  console.log('SKIP: playwright-core is not installed in browser/tests (scripts/install-deps)');
-  process.exit(SKIP);
-}
-if (!fs.existsSync(CHROMIUM)) {
-  console.log(`SKIP: ${CHROMIUM} is not installed (scripts/install-deps)`);
-  process.exit(SKIP);
-}
-
-function expect(condition, what) {
-  if (!condition) throw new Error(what);
-}
+const {chromium} = driverOrSkip('playwright-core', CHROMIUM);
 
 async function waitFor(condition, what, ms = 5000) {
   const end = Date.now() + ms;
@@ -49,12 +33,6 @@ async function waitFor(condition, what, ms = 5000) {
 
 // The pid of the host that this run's browser started (it inherits QSFT_E2E_RUN), or 0.
 const findHost = () => findHostWith(path.join(binDir, 'qsft-browser-host'), `QSFT_E2E_RUN=${scratch}`);
-
-function run(program, args, env) {
-  const r = spawnSync(program, args, {env, encoding: 'utf8'});
-  expect(r.status === 0, `${path.basename(program)} ${args.join(' ')}: ${r.stderr}`);
-  return r.stdout;
-}
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qsft-browser-'));
 const env = {
@@ -93,20 +71,13 @@ try {
   fs.writeFileSync(path.join(root, 'slow.bin'), bytes.subarray(0, 1024 * 1024));
   // private.bin needs the session cookie of a logged-in user.
   fs.writeFileSync(path.join(root, 'private.bin'), bytes.subarray(0, 4096));
-  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120',
-                                                       '--fault', 'query=slow.bin,stall=65536,stall-ms=20000',
-                                                       '--fault', 'query=file=private.bin,without-cookie=session=s3cret,status=403,times=always',
-                                                       '--fault', `query=file=${DOCUMENT},set-cookie=visit=v1; Path=/; HttpOnly,times=always`],
-                 {env, stdio: ['ignore', 'pipe', 'inherit']});
-  const port = await new Promise((resolve, reject) => {
-    let out = '';
-    server.stdout.on('data', (d) => {
-      out += d;
-      const m = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(out);
-      if (m) resolve(m[1]);
-    });
-    server.on('exit', () => reject(new Error('the development server ended: ' + out)));
-  });
+  const dev = startDevServer(binDir, ['--root', root, '--port', '0', '--exit-after', '120',
+                                      '--fault', 'query=slow.bin,stall=65536,stall-ms=20000',
+                                      '--fault', 'query=file=private.bin,without-cookie=session=s3cret,status=403,times=always',
+                                      '--fault', `query=file=${DOCUMENT},set-cookie=visit=v1; Path=/; HttpOnly,times=always`],
+                             env);
+  server = dev.server;
+  const port = await dev.port;
   const origin = `http://dms.localhost:${port}`;
 
   const extension = path.resolve(here, '../extension');

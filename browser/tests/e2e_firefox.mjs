@@ -6,41 +6,20 @@
 // Exits 0 when every step behaved, 1 on a failure, 77 when Firefox ESR or puppeteer-core is
 // not installed (scripts/install-deps installs both). The browser gets a private HOME, where
 // Firefox looks for the user's host manifests; the extension is installed as a temporary add-on.
-import {spawn, spawnSync} from 'node:child_process';
-import {createRequire} from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
+import {driverOrSkip, expect, run, startDevServer} from './harness.mjs';
 import {checkScopeHandoff, dialogsUnavailable, findHost} from './scope_handoff.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const binDir = path.resolve(process.argv[2] || '');
 const extension = path.resolve(process.argv[3] || path.join(here, '../extension'));
 const FIREFOX = process.env.QSFT_FIREFOX || '/usr/bin/firefox-esr';
-const SKIP = 77;
 
-let puppeteer;
-try {
-  puppeteer = createRequire(import.meta.url)('puppeteer-core');
-} catch (e) {
-  console.log('SKIP: puppeteer-core is not installed in browser/tests (scripts/install-deps)');
-  process.exit(SKIP);
-}
-if (!fs.existsSync(FIREFOX)) {
-  console.log(`SKIP: ${FIREFOX} is not installed (scripts/install-deps)`);
-  process.exit(SKIP);
-}
-
-function expect(condition, what) {
-  if (!condition) throw new Error(what);
-}
-
-function run(program, args, env) {
-  const r = spawnSync(program, args, {env, encoding: 'utf8'});
-  expect(r.status === 0, `${path.basename(program)} ${args.join(' ')}: ${r.stderr}`);
-}
+const puppeteer = driverOrSkip('puppeteer-core', FIREFOX);
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'qsft-firefox-'));
 const env = {
@@ -70,18 +49,11 @@ try {
   run(path.join(binDir, 'qsft'), ['reg', 'import', policy], env);
   run(path.join(binDir, 'qsft'), ['register', '--browser', 'firefox'], env);
 
-  server = spawn(path.join(binDir, 'qsft-devserver'), ['--root', root, '--port', '0', '--exit-after', '120',
-                                                       '--fault', 'query=file=contract.bin,set-cookie=visit=v1; Path=/; HttpOnly,times=always'],
-                 {env, stdio: ['ignore', 'pipe', 'inherit']});
-  const port = await new Promise((resolve, reject) => {
-    let out = '';
-    server.stdout.on('data', (d) => {
-      out += d;
-      const m = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(out);
-      if (m) resolve(m[1]);
-    });
-    server.on('exit', () => reject(new Error('the development server ended: ' + out)));
-  });
+  const dev = startDevServer(binDir, ['--root', root, '--port', '0', '--exit-after', '120',
+                                      '--fault', 'query=file=contract.bin,set-cookie=visit=v1; Path=/; HttpOnly,times=always'],
+                             env);
+  server = dev.server;
+  const port = await dev.port;
 
   browser = await puppeteer.launch({
     browser: 'firefox', protocol: 'webDriverBiDi', executablePath: FIREFOX, headless: true, env,
