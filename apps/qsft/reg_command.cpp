@@ -1,6 +1,7 @@
 // qsft reg: the settings store for administrators (import, export, query, set, delete).
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qsft/commands.h"
@@ -11,12 +12,17 @@ namespace qs::app {
 int RegMain(std::span<char*> args) {
   std::vector<std::string> words;
   for (size_t i = 1; i < args.size(); ++i) words.emplace_back(args[i]);
-  std::string out;
   std::string err;
-  const int status = RunRegCommand(words, out, err);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  // An export goes out as it is read, never whole in memory.
+  const int status = RunRegCommand(
+      words,
+      [](std::string_view text) {
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+      },
+      err);
   std::fwrite(err.data(), 1, err.size(), stderr);
-  if (std::fflush(stdout) != 0) return 1;  // a full disk or closed pipe must not pass as success
+  // A full disk or closed pipe must not pass as success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return 1;
   return status;
 }
 

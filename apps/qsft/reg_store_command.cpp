@@ -168,33 +168,42 @@ int Import(const std::string& file, std::string& err) {
   return kOk;
 }
 
-int Export(std::span<const std::string> args, std::string& out, std::string& err) {
+int Export(std::span<const std::string> args, const RegOutput& out, std::string& err) {
   std::u16string path;
   if (!args.empty()) {
     auto key = KeyArgument(args[0], err);
     if (!key) return kUsage;
     path = std::move(*key);
   }
-  auto text = ExportRegFile(path);
-  if (!text.ok()) return Failure(err, ToUtf8(FullKeyName(path)), text.code());
-  out += *text;
+  bool written = true;
+  auto exported = ExportRegFile(path, [&](std::string_view text) -> ErrorOr<void> {
+    written = out(text);
+    if (!written) return ErrorCode::kIoDevice;
+    return {};
+  });
+  if (!written) {
+    err += "qsft reg: cannot write the output\n";
+    return kFailed;
+  }
+  if (!exported.ok()) return Failure(err, ToUtf8(FullKeyName(path)), exported.code());
   return kOk;
 }
 
-int Query(const std::u16string& path, const std::string* name, std::string& out, std::string& err) {
+int Query(const std::u16string& path, const std::string* name, const RegOutput& out,
+          std::string& err) {
   auto key = platform::SettingsKey::Open(path);
   if (!key.ok()) return Failure(err, ToUtf8(FullKeyName(path)), key.code());
   if (name != nullptr) {
     const std::u16string value_name = FromUtf8(*name);
     auto value = key->Query(value_name);
     if (!value.ok()) return Failure(err, "value \"" + *name + "\"", value.code());
-    out += FormatRegValue({value_name, std::move(*value)}) + "\n";
+    out(FormatRegValue({value_name, std::move(*value)}) + "\n");
     return kOk;
   }
   auto values = key->Values();
   if (!values.ok()) return Failure(err, ToUtf8(FullKeyName(path)), values.code());
-  out += "[" + ToUtf8(FullKeyName(path)) + "]\n";
-  for (const auto& value : *values) out += FormatRegValue(value) + "\n";
+  out("[" + ToUtf8(FullKeyName(path)) + "]\n");
+  for (const auto& value : *values) out(FormatRegValue(value) + "\n");
   return kOk;
 }
 
@@ -229,12 +238,12 @@ int Delete(const std::u16string& path, const std::string* name, std::string& err
 
 }  // namespace
 
-int RunRegCommand(std::span<const std::string> args, std::string& out, std::string& err) {
+int RunRegCommand(std::span<const std::string> args, const RegOutput& out, std::string& err) {
   if (args.empty()) return Usage(err, "missing command");
   const std::string& command = args[0];
   const auto rest = args.subspan(1);
   if (command == "--help" || command == "-h" || command == "help") {
-    out += kHelp;
+    out(kHelp);
     return kOk;
   }
   if (command == "import") {

@@ -9,13 +9,18 @@
 // Kept apart from the program so that its behaviour is tested with the store's tests.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace qs {
 
-// `args` are the words after "reg". Output for stdout goes to `out`, messages to `err`.
-// Returns the exit status: 0 success, 1 failure, 2 wrong usage.
-int RunRegCommand(std::span<const std::string> args, std::string& out, std::string& err);
+// Takes what goes to standard output as it is produced; false when it cannot be written.
+using RegOutput = std::function<bool(std::string_view text)>;
+
+// `args` are the words after "reg". Output for stdout goes to `out` (an export piece by piece),
+// messages to `err`. Returns the exit status: 0 success, 1 failure, 2 wrong usage.
+int RunRegCommand(std::span<const std::string> args, const RegOutput& out, std::string& err);
 
 }  // namespace qs

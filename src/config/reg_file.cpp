@@ -556,7 +556,11 @@ std::optional<std::u16string> QuotableText(std::span<const uint8_t> data) {
   return text;
 }
 
-void AppendHex(std::string& out, uint32_t type, std::span<const uint8_t> data, size_t column) {
+// Appends `data` in hex notation, its line starting `column` characters before `out` ends; what
+// `out` holds is handed to `flush` and cleared whenever it grows past 64 KiB.
+ErrorOr<void> AppendHex(std::string& out, uint32_t type, std::span<const uint8_t> data,
+                        size_t column, const RegFileWriter& flush) {
+  constexpr size_t kPiece = 64 * 1024;
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string tag = "hex";
   if (type != platform::kRegBinary) {
@@ -581,23 +585,61 @@ void AppendHex(std::string& out, uint32_t type, std::span<const uint8_t> data, s
         column = 2;
       }
     }
+    if (out.size() >= kPiece) {
+      QS_TRY_VOID(flush(out));
+      out.clear();
+    }
   }
+  return {};
 }
 
-ErrorOr<void> ExportKey(std::u16string_view path, std::string& out) {
+// One value as a line of the file (continuation lines included), without the final line end,
+// handed to `write` in pieces: a large value's hex text is never held whole.
+ErrorOr<void> WriteRegValue(const platform::NamedRegValue& value, const RegFileWriter& write) {
+  std::string line;
+  if (value.name.empty()) {
+    line = "@";
+  } else {
+    AppendEscaped(line, value.name);
+  }
+  line += "=";
+  const auto& data = value.value.data;
+  if (value.value.type == platform::kRegSz) {
+    if (auto text = QuotableText(data)) {
+      AppendEscaped(line, *text);
+      return write(line);
+    }
+  }
+  if (value.value.type == platform::kRegDword && data.size() == 4) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    line += "dword:";
+    for (int i = 3; i >= 0; --i) {
+      line.push_back(kDigits[data[static_cast<size_t>(i)] >> 4]);
+      line.push_back(kDigits[data[static_cast<size_t>(i)] & 0xF]);
+    }
+    return write(line);
+  }
+  QS_TRY_VOID(AppendHex(line, value.value.type, data, line.size(), write));
+  return write(line);
+}
+
+ErrorOr<void> ExportKey(std::u16string_view path, const RegFileWriter& write) {
   auto key = platform::SettingsKey::Open(path);
   if (!key.ok()) return key.error();
   path = key->path();  // as the store spells it
   const auto values = QS_TRY(key->Values());
   const auto subkeys = QS_TRY(key->SubKeys());
-  out += "[" + ToUtf8(FullKeyName(path)) + "]\n";
-  for (const auto& value : values) out += FormatRegValue(value) + "\n";
-  out += "\n";
+  QS_TRY_VOID(write("[" + ToUtf8(FullKeyName(path)) + "]\n"));
+  for (const auto& value : values) {
+    QS_TRY_VOID(WriteRegValue(value, write));
+    QS_TRY_VOID(write("\n"));
+  }
+  QS_TRY_VOID(write("\n"));
   for (const auto& name : subkeys) {
     std::u16string child(path);
     if (!child.empty()) child += u'\\';
     child += name;
-    auto exported = ExportKey(child, out);
+    auto exported = ExportKey(child, write);
     // A subkey deleted by another writer since the listing is simply no longer there.
     if (!exported.ok() && !exported.error().Is(ErrorCode::kFileNotFound)) return exported;
   }
@@ -647,37 +689,18 @@ std::u16string FullKeyName(std::u16string_view path) {
 
 std::string FormatRegValue(const platform::NamedRegValue& value) {
   std::string line;
-  if (value.name.empty()) {
-    line = "@";
-  } else {
-    AppendEscaped(line, value.name);
-  }
-  line += "=";
-  const auto& data = value.value.data;
-  if (value.value.type == platform::kRegSz) {
-    if (auto text = QuotableText(data)) {
-      AppendEscaped(line, *text);
-      return line;
-    }
-  }
-  if (value.value.type == platform::kRegDword && data.size() == 4) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    line += "dword:";
-    for (int i = 3; i >= 0; --i) {
-      line.push_back(kDigits[data[static_cast<size_t>(i)] >> 4]);
-      line.push_back(kDigits[data[static_cast<size_t>(i)] & 0xF]);
-    }
-    return line;
-  }
-  AppendHex(line, value.value.type, data, line.size());
+  (void)WriteRegValue(value, [&](std::string_view piece) -> ErrorOr<void> {
+    line += piece;
+    return {};
+  });
   return line;
 }
 
-ErrorOr<std::string> ExportRegFile(std::u16string_view path) {
-  std::string out(kRegFileHeader);
-  out += "\n\n";
-  QS_TRY_VOID(ExportKey(path, out));
-  return out;
+ErrorOr<void> ExportRegFile(std::u16string_view path, const RegFileWriter& write) {
+  // A missing key is found before the file's first line goes out.
+  QS_TRY_VOID(platform::SettingsKey::Open(path));
+  QS_TRY_VOID(write(std::string(kRegFileHeader) + "\n\n"));
+  return ExportKey(path, write);
 }
 
 }  // namespace qs

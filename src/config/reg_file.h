@@ -85,8 +85,13 @@ std::u16string FullKeyName(std::u16string_view path);
 // One value as a line of the file (continuation lines included), without the final line end.
 std::string FormatRegValue(const platform::NamedRegValue& value);
 
+// Takes the exported file piece by piece; an error stops the export.
+using RegFileWriter = std::function<ErrorOr<void>(std::string_view text)>;
+
 // The key at `path` with its values and its whole subtree, parents before children and
-// subkeys in name order, as a complete file. 2 when the key does not exist.
-ErrorOr<std::string> ExportRegFile(std::u16string_view path);
+// subkeys in name order, as a complete file handed to `write` a line (a key's name, one value)
+// at a time, so that no more than one key's values are held at once. 2, with nothing written,
+// when the key does not exist.
+ErrorOr<void> ExportRegFile(std::u16string_view path, const RegFileWriter& write);
 
 }  // namespace qs

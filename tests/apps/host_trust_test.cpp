@@ -31,9 +31,12 @@ class HostTrustTest : public testing::StoreTest {
   void Import(const std::string& body) {
     const auto file = dir_.path() / "policy.reg";
     testing::WriteFile(file, "Windows Registry Editor Version 5.00\n\n" + body);
-    std::string out, err;
+    std::string err;
     const std::vector<std::string> args{"import", file.string()};
-    ASSERT_EQ(RunRegCommand(args, out, err), 0) << err;
+    ASSERT_EQ(RunRegCommand(
+                  args, [](std::string_view) { return true; }, err),
+              0)
+        << err;
   }
   // The site list, entries in order (numbered from 1).
   void SiteList(const std::vector<std::string>& entries) {

@@ -26,7 +26,13 @@ struct RegRun {
 
 RegRun Reg(std::vector<std::string> args) {
   RegRun r{};
-  r.status = RunRegCommand(args, r.out, r.err);
+  r.status = RunRegCommand(
+      args,
+      [&](std::string_view text) {
+        r.out += text;
+        return true;
+      },
+      r.err);
   return r;
 }
 
@@ -125,6 +131,27 @@ TEST_F(RegFileTest, Utf16LittleEndianWithBomAndCrlfIsRead) {
   RegRun exported =
       Reg({"export", "HKCU\\SOFTWARE\\Policies\\Tarnholt\\Quillstone Web Client\\SiteLock"});
   EXPECT_NE(exported.out.find("\"1\"=\"https://b\xC3\xBCro.example\"\n"), std::string::npos);
+}
+
+TEST_F(RegFileTest, AFailedImportLeavesNoStoreWhereThereWasNoneAndKeepsOneThatWas) {
+  const std::string bad =
+      "Windows Registry Editor Version 5.00\n\n[New]\n\"a\"=dword:00000001\nnot a line\n";
+  auto left = [&] {
+    std::vector<std::string> files;
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+      if (std::filesystem::exists(StoreFile().string() + suffix)) files.push_back(suffix);
+    }
+    return files;
+  };
+  ASSERT_TRUE(left().empty());
+  EXPECT_EQ(Import(bad).status, 1);
+  EXPECT_EQ(left(), std::vector<std::string>{});
+  // The next writer starts a store of its own as if nothing had happened.
+  ASSERT_EQ(Reg({"set", "Existing", "v", "REG_SZ", "old"}).status, 0);
+  EXPECT_EQ(Import(bad).status, 1);
+  EXPECT_TRUE(std::filesystem::exists(StoreFile()));
+  EXPECT_EQ(Reg({"query", "Existing", "v"}).out, "\"v\"=\"old\"\n");
+  EXPECT_EQ(SettingsKey::Open(u"New").code(), 2u);
 }
 
 TEST_F(RegFileTest, SyntaxErrorReportsItsLineAndAppliesNothing) {
