@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <functional>
 
 #include "devserver/files.h"
@@ -180,8 +182,9 @@ bool Exchange::Send(const Response& response, const Effects& fx, bool keep_alive
   if (response.head_only) return SendAll(fd_, head) && !fx.break_after;
   // Head and body go out together: a head sent on its own would make a short answer wait for
   // the client's delayed acknowledgement. A body in memory is sent with the head in one write;
-  // a file's head waits for its first piece. Faults that cut or stall the body keep the pieces.
-  const bool whole = !fx.break_after && fx.stall != StallPoint::kAfterBodyBytes;
+  // a file's head waits for its first piece. Faults that cut, stall or pace the body keep the
+  // pieces.
+  const bool whole = !fx.break_after && fx.stall != StallPoint::kAfterBodyBytes && !fx.rate;
   if (whole && !response.file) {
     head += response.body;
     if (!SendAll(fd_, head)) return false;
@@ -198,10 +201,21 @@ bool Exchange::Send(const Response& response, const Effects& fx, bool keep_alive
 // the break point. `emit` sends bytes [from, from + n) of the body.
 bool Exchange::SendCut(uint64_t length, const Effects& fx, LogEntry& entry,
                        const std::function<bool(uint64_t from, uint64_t n)>& emit) {
+  // A paced body goes out in pieces of about a hundredth of a second, each when the bytes
+  // before it are due at the rate.
+  const uint64_t piece = fx.rate ? std::clamp<uint64_t>(fx.rate / 100, 4096, kPiece) : kPiece;
+  const auto start = std::chrono::steady_clock::now();
   while (entry.body_sent < length) {
     if (!StallIfDue(fx, entry.body_sent)) return false;
     uint64_t at = entry.body_sent;
-    uint64_t take = std::min<uint64_t>(length - at, kPiece);
+    if (fx.rate) {
+      const std::chrono::duration<double> due(static_cast<double>(at) /
+                                              static_cast<double>(fx.rate));
+      if (!server_.WaitUntil(start + std::chrono::duration_cast<std::chrono::nanoseconds>(due))) {
+        return false;
+      }
+    }
+    uint64_t take = std::min<uint64_t>(length - at, piece);
     if (fx.break_after) {
       if (at >= *fx.break_after) return false;
       take = std::min<uint64_t>(take, *fx.break_after - at);

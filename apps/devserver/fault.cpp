@@ -75,6 +75,12 @@ Fault Fault::LongHeader(uint64_t bytes) {
   return f;
 }
 
+Fault Fault::Rate(uint64_t bytes_per_second) {
+  Fault f;
+  f.rate = bytes_per_second;
+  return f;
+}
+
 Fault Fault::Raw(std::string bytes) {
   Fault f;
   f.raw = std::move(bytes);
@@ -189,6 +195,12 @@ bool ApplyItem(Fault& f, const std::string& key, const std::optional<std::string
   }
   if (key == "malformed-header" && !value) return f.malformed_header = true, true;
   if (key == "long-header") return need(number(), f.long_header_bytes);
+  if (key == "rate") {
+    auto n = number();
+    if (!n || *n == 0) return false;
+    f.rate = *n;
+    return true;
+  }
   if (key == "set-cookie" && value && value->find('=') != std::string::npos) {
     return f.set_cookie = *value, true;
   }

@@ -9,7 +9,8 @@
 // Effects come in two kinds. A replacing effect (a status, raw bytes, a challenge that is not
 // satisfied) stands in for the real answer; when several replacing faults apply to one request
 // the one added first wins. Modifying effects (break, stall, wrong or missing headers, a broken
-// header line) change the real answer and combine with each other.
+// header line, a rate) change the real answer and combine with each other; of several rates
+// the lowest holds.
 #pragma once
 
 #include <chrono>
@@ -62,6 +63,8 @@ struct Fault {
   bool malformed_header = false;                   // a header line without a colon
   uint64_t long_header_bytes = 0;                  // one header line of this many bytes
   std::string set_cookie;                          // a Set-Cookie header with this value
+  uint64_t rate = 0;  // body bytes per second of an answer, as a slower link would carry
+                      // them (0: as fast as the connection takes them)
 
   // Builders for the common cases; chain the matchers below.
   static Fault Status(int status, std::string body = {});
@@ -77,6 +80,7 @@ struct Fault {
   static Fault WrongQsContentLength(int64_t delta);
   static Fault MalformedHeader();
   static Fault LongHeader(uint64_t bytes);
+  static Fault Rate(uint64_t bytes_per_second);
   static Fault Raw(std::string bytes);
   static Fault Challenge(AuthScheme scheme, std::string user, std::string password,
                          AuthRealm realm = AuthRealm::kServer);
@@ -119,7 +123,7 @@ struct Fault {
 //            auth=basic|digest user=U password=P proxy
 //   modify:  break-after=N stall=before-head|N stall-ms=N resumed-from-delta=N
 //            omit-resumed-from omit-qs-length qs-length-delta=N malformed-header
-//            long-header=N set-cookie=NAME=VALUE[; attributes]
+//            long-header=N set-cookie=NAME=VALUE[; attributes] rate=BYTES_PER_SECOND
 // Example: "break-after=1048576,times=1,path=/download". Values cannot contain commas.
 // Returns nothing and sets *error on a malformed text.
 std::optional<Fault> ParseFaultDescription(const std::string& text, std::string* error);

@@ -37,6 +37,7 @@ constexpr const char* kUsage =
     "  modify:  break-after=N stall=before-head|N stall-ms=N resumed-from-delta=N\n"
     "           omit-resumed-from omit-qs-length qs-length-delta=N malformed-header\n"
     "           long-header=N set-cookie=NAME=VALUE[; attributes]\n"
+    "           rate=BYTES_PER_SECOND (the body paced as a slower link carries it)\n"
     "  e.g. --fault break-after=1048576,times=1,path=/download\n"
     "--log         one line per request on standard error\n"
     "--exit-after  stop after that many seconds\n"

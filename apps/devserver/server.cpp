@@ -75,6 +75,7 @@ Effects Server::Impl::SelectEffects(const RequestHead& request) {
       fx.stall_after = f.stall_after;
       fx.stall_for = f.stall_for;
     }
+    if (f.rate && (!fx.rate || f.rate < fx.rate)) fx.rate = f.rate;
     if (f.resumed_from_delta) fx.head.resumed_from_delta = f.resumed_from_delta;
     fx.head.omit_resumed_from |= f.omit_resumed_from;
     fx.head.omit_qs_content_length |= f.omit_qs_content_length;
@@ -104,6 +105,12 @@ bool Server::Impl::Stall(std::chrono::milliseconds how_long) {
     stop_signal.wait_for(lock, how_long, stopped);
   }
   --stalls_in_progress;
+  return !stop_requested;
+}
+
+bool Server::Impl::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex);
+  stop_signal.wait_until(lock, deadline, [this] { return stop_requested; });
   return !stop_requested;
 }
 

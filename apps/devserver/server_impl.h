@@ -26,6 +26,7 @@ struct Effects {
   StallPoint stall = StallPoint::kNone;
   uint64_t stall_after = 0;
   std::chrono::milliseconds stall_for{0};
+  uint64_t rate = 0;  // body bytes per second; 0: unpaced
   HeadChanges head;
   std::string note;
 };
@@ -47,6 +48,9 @@ struct Server::Impl {
   // Holds the connection silent for `how_long` (0: until Stop), or until ReleaseStalls. False
   // when the server stops.
   bool Stall(std::chrono::milliseconds how_long);
+  // Waits until `deadline`; false when the server stops first. Not a stall: ReleaseStalls
+  // does not end it.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
   bool stopping() const;
 
   // Answers held back by a 202, keyed by the URI it named.

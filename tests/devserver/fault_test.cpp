@@ -163,5 +163,22 @@ TEST_F(FaultTest, BoundedStallResumesTheBody) {
   EXPECT_EQ(r.body, content_);
 }
 
+TEST_F(FaultTest, RatePacesTheBodyAndStopEndsAPacedAnswer) {
+  server_.AddFault(Fault::Rate(50 * 1000 * 1000).Path("/download").Times(1));
+  RawReply paced = Get("/download?file=doc.bin");
+  EXPECT_TRUE(paced.complete);
+  EXPECT_EQ(paced.body, content_);
+
+  // At 100 bytes a second the first piece (4096 bytes) goes out at once and the next is due
+  // 40 s later: nothing more arrives before Stop ends the answer.
+  server_.AddFault(Fault::Rate(100).Path("/download").Times(1));
+  RawClient client(server_.port());
+  ASSERT_TRUE(client.Get("/download?file=doc.bin"));
+  EXPECT_EQ(client.ReadHead().status, 200);
+  EXPECT_EQ(client.ReadBytes(4096), content_.substr(0, 4096));
+  server_.Stop();
+  EXPECT_EQ(client.ReadToClose(), "");
+}
+
 }  // namespace
 }  // namespace qs::devserver

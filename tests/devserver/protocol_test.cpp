@@ -111,7 +111,13 @@ TEST(FaultSpecTest, ParsesTheCompactForm) {
   EXPECT_EQ(f->resumed_from_delta, -1);
   EXPECT_EQ(f->raw, "a\r\nb");
 
-  for (const char* bad : {"bogus", "times=x", "status=", "auth=ntlm", "proxy=1", "stall=x"}) {
+  f = ParseFaultDescription("rate=125000000,path=/download,times=always", &error);
+  ASSERT_TRUE(f) << error;
+  EXPECT_EQ(f->rate, 125000000u);
+  EXPECT_FALSE(f->Replaces());
+
+  for (const char* bad :
+       {"bogus", "times=x", "status=", "auth=ntlm", "proxy=1", "stall=x", "rate=0"}) {
     EXPECT_FALSE(ParseFaultDescription(bad, &error)) << bad;
     EXPECT_NE(error.find("bad fault item"), std::string::npos);
   }
