@@ -3,7 +3,11 @@
 // `qsft upload` and `qsft host`, against a real proxy, a real KDC and real servers on
 // 127.0.0.1. Each program runs in a private desktop world (support/network_world.h), and each
 // outcome is checked in the proxy's or the server's log.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -314,6 +318,43 @@ TEST_F(CompanyNetworkTest, KdeSettingsFileChoosesPerHost) {
   EXPECT_EQ(CountContaining(requests, "GET " + DocUrl("127.0.0.1")), 3u);
   EXPECT_EQ(CountContaining(requests, "localhost"), 0u);
   EXPECT_EQ(ServerSaw("/download?file=doc.bin"), 6u);
+}
+
+// A port found free can be taken by a parallel test before the proxy binds it: the proxy is
+// started again on a fresh port, and the port that answers for another program is not taken
+// for the proxy's.
+TEST_F(CompanyNetworkTest, AProxyWhosePortWasTakenStartsAgainOnAFreshPort) {
+  if (auto missing = MissingNetworkTool("proxy")) GTEST_SKIP() << *missing;
+  std::vector<int> tried;
+  int taker = -1;
+  int port = 0;
+  auto proxy = StartListening(
+      [&](int p) {
+        tried.push_back(p);
+        if (tried.size() == 1) {
+          taker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+          sockaddr_in addr{};
+          addr.sin_family = AF_INET;
+          addr.sin_port = htons(static_cast<uint16_t>(p));
+          addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+          EXPECT_EQ(bind(taker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+          EXPECT_EQ(listen(taker, 4), 0);
+        }
+        WriteFile(world_ / "taken.conf", "Port " + std::to_string(p) + "\nListen 127.0.0.1\n");
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
+                                     (world_ / "taken.conf").string()},
+            std::vector<std::string>{},
+            ChildProcessOptions{.err_path = (world_ / "taken.err").string()});
+      },
+      5000, &port);
+  ASSERT_EQ(tried.size(), 2u);
+  EXPECT_EQ(port, tried[1]);
+  EXPECT_TRUE(ListensOn(proxy->pid(), port));
+  EXPECT_TRUE(ListensOn(getpid(), tried[0]));
+  EXPECT_FALSE(ListensOn(proxy->pid(), tried[0]));
+  proxy->Stop();
+  close(taker);
 }
 
 TEST_F(CompanyNetworkTest, ProxyCredentialsFromTheSettingsOrThePrompt) {

@@ -152,6 +152,13 @@ int ChildProcess::Finish(int bound_ms) {
   return Wait(bound_ms);
 }
 
+bool ChildProcess::Running() {
+  if (pid_ <= 0) return false;
+  if (waitpid(pid_, nullptr, WNOHANG) != pid_) return true;
+  pid_ = -1;
+  return false;
+}
+
 void ChildProcess::Stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);

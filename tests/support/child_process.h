@@ -33,6 +33,8 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
   // Sends `sig` while the program has not been reaped; never a signal to another process.
   void Signal(int sig);
+  // Whether it is still running; reaps it once it has ended.
+  bool Running();
 
   // Writes `text` to standard input; false once that is closed.
   bool Write(const std::string& text);

@@ -40,8 +40,31 @@ def write(path, text):
         f.write(text)
 
 
-def make_realm(d):
-    kdc_port = free_port()
+def listens_on(pid, port):
+    """Whether process pid itself listens on 127.0.0.1:port (a port that accepts connections
+    may belong to another program that took it after it was found free)."""
+    local = f"0100007F:{port:04X}"
+    inodes = set()
+    with open("/proc/net/tcp") as table:
+        for line in table.readlines()[1:]:
+            fields = line.split()
+            if fields[1] == local and fields[3] == "0A":
+                inodes.add(f"socket:[{fields[9]}]")
+    fd_dir = f"/proc/{pid}/fd"
+    try:
+        names = os.listdir(fd_dir)
+    except OSError:
+        return False
+    for name in names:
+        try:
+            if os.readlink(os.path.join(fd_dir, name)) in inodes:
+                return True
+        except OSError:
+            pass
+    return False
+
+
+def write_config(d, kdc_port):
     write(os.path.join(d, "krb5.conf"), f"""[libdefaults]
  default_realm = {REALM}
  dns_lookup_kdc = false
@@ -70,6 +93,30 @@ def make_realm(d):
 [logging]
  kdc = FILE:{d}/kdc.log
 """)
+
+
+def start_kdc(d):
+    """The KDC, listening on a port that was free. Another program (a parallel test) may take
+    the port before the KDC binds it; a KDC that does not listen on it itself is stopped and
+    started again on a fresh port, a few times."""
+    for _ in range(5):
+        kdc_port = free_port()
+        write_config(d, kdc_port)
+        kdc = subprocess.Popen(["krb5kdc", "-n", "-r", REALM], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        for _ in range(500):  # at most 5 s until the KDC listens
+            if listens_on(kdc.pid, kdc_port):
+                return kdc
+            if kdc.poll() is not None:
+                break
+            time.sleep(0.01)
+        kdc.terminate()
+        kdc.wait()
+    raise RuntimeError("the KDC did not start")
+
+
+def make_realm(d):
+    write_config(d, 0)  # the KDC's port is chosen when it starts
     env = {
         "KRB5_CONFIG": f"{d}/krb5.conf",
         "KRB5_KDC_PROFILE": f"{d}/kdc.conf",
@@ -83,15 +130,8 @@ def make_realm(d):
     for query in (f"addprinc -pw {USER_PASSWORD} alice", "addprinc -randkey HTTP/localhost",
                   f"ktadd -k {d}/http.keytab HTTP/localhost"):
         subprocess.run(["kadmin.local", "-r", REALM, "-q", query], **quiet)
-    kdc = subprocess.Popen(["krb5kdc", "-n", "-r", REALM], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+    kdc = start_kdc(d)
     try:
-        for _ in range(500):  # at most 5 s until the KDC listens
-            try:
-                socket.create_connection(("127.0.0.1", kdc_port), timeout=1).close()
-                break
-            except OSError:
-                time.sleep(0.01)
         subprocess.run(["kinit", "alice"], input=USER_PASSWORD + "\n", text=True, **quiet)
     except BaseException:
         kdc.terminate()

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -18,18 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char kRealmScript[] = QSFT_TESTS_SOURCE_DIR "/support/kerberos_realm.py";
-
-bool Accepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
 
 bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
@@ -91,6 +80,48 @@ int FreeLoopbackPort() {
   }
   close(fd);
   return port;
+}
+
+bool ListensOn(pid_t pid, int port) {
+  // The socket listening on 127.0.0.1:port ("0100007F:PORT", state 0A), by its inode...
+  char local[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(port));
+  std::string inode;
+  std::istringstream table(ReadFile("/proc/net/tcp"));
+  for (std::string line; inode.empty() && std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, state, queues, timer, retransmits, uid, timeout, node;
+    if (fields >> slot >> address >> remote >> state >> queues >> timer >> retransmits >> uid >>
+            timeout >> node &&
+        address == local && state == "0A") {
+      inode = node;
+    }
+  }
+  if (inode.empty()) return false;
+  // ...among the process's open descriptors.
+  const std::string wanted = "socket:[" + inode + "]";
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code link_ec;
+    if (fs::read_symlink(fd.path(), link_ec).string() == wanted) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<ChildProcess> StartListening(
+    const std::function<std::unique_ptr<ChildProcess>(int port)>& start, int bound_ms, int* port) {
+  std::unique_ptr<ChildProcess> server;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    *port = FreeLoopbackPort();
+    server = start(*port);
+    if (!server) return server;
+    for (int waited_ms = 0; server->Running() && waited_ms < bound_ms; waited_ms += 10) {
+      if (ListensOn(server->pid(), *port)) return server;
+      usleep(10000);
+    }
+    if (server->Running()) return server;  // neither listening nor ended: not a taken port
+  }
+  return server;
 }
 
 std::vector<std::string> ReadLines(const fs::path& path) {
@@ -168,21 +199,20 @@ ForwardProxy::ForwardProxy(const fs::path& dir, const std::string& user,
                            const std::string& password)
     : log_(dir / "proxy.log") {
   fs::create_directories(dir);
-  port_ = FreeLoopbackPort();
-  std::string conf = "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n" +
-                     "LogFile \"" + log_.string() + "\"\nLogLevel Connect\nMaxClients 20\n";
-  if (!user.empty()) conf += "BasicAuth " + user + " " + password + "\n";
-  WriteFile(dir / "proxy.conf", conf);
-  process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c", (dir / "proxy.conf").string()},
-      std::vector<std::string>{}, ChildProcessOptions{.err_path = (dir / "proxy.err").string()});
-  for (int waited_ms = 0; process_->started() && waited_ms < 5000; waited_ms += 10) {
-    if (Accepts(port_)) {
-      running_ = true;
-      return;
-    }
-    usleep(10000);
-  }
+  process_ = StartListening(
+      [&](int port) {
+        std::string conf = "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 30\n" +
+                           "LogFile \"" + log_.string() + "\"\nLogLevel Connect\nMaxClients 20\n";
+        if (!user.empty()) conf += "BasicAuth " + user + " " + password + "\n";
+        WriteFile(dir / "proxy.conf", conf);
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
+                                     (dir / "proxy.conf").string()},
+            std::vector<std::string>{},
+            ChildProcessOptions{.err_path = (dir / "proxy.err").string()});
+      },
+      5000, &port_);
+  running_ = ListensOn(process_->pid(), port_);
 }
 
 ForwardProxy::~ForwardProxy() { process_->Stop(); }
@@ -200,40 +230,39 @@ std::vector<std::string> ForwardProxy::Requests() const {
 
 DigestProxy::DigestProxy(const std::string& user, const std::string& password) {
   const fs::path dir = dir_.path();
-  port_ = FreeLoopbackPort();
   WriteFile(dir / "passwd", user + ":" + password + "\n");
-  const std::string conf =
-      "http_port 127.0.0.1:" + std::to_string(port_) + "\n" + "pid_filename " +
-      (dir / "squid.pid").string() + "\n" + "cache_log " + (dir / "cache.log").string() + "\n" +
-      "access_log stdio:" + (dir / "access.log").string() + "\n" + "coredump_dir " + dir.string() +
-      "\n" +
-      "cache deny all\ncache_mem 8 MB\nnetdb_filename none\npinger_enable off\n"
-      "strip_query_terms off\nshutdown_lifetime 0 seconds\n"
-      "auth_param digest program /usr/lib/squid/digest_file_auth " +
-      (dir / "passwd").string() +
-      "\nauth_param digest realm qsft-test\n"
-      "auth_param digest children 2 startup=1 idle=1\n"
-      "acl known proxy_auth REQUIRED\nhttp_access allow known\nhttp_access deny all\n";
-  WriteFile(dir / "squid.conf", conf);
-  // Started as root, squid works as the user Debian gives it and must be able to write here.
-  if (geteuid() == 0) {
-    if (const passwd* pw = getpwnam("proxy")) {
-      for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (chown(entry.path().c_str(), pw->pw_uid, pw->pw_gid) != 0) return;
-      }
-      if (chown(dir.c_str(), pw->pw_uid, pw->pw_gid) != 0) return;
-    }
-  }
-  process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"/usr/sbin/squid", "-N", "-f", (dir / "squid.conf").string()},
-      std::vector<std::string>{}, ChildProcessOptions{.err_path = (dir / "squid.err").string()});
-  for (int waited_ms = 0; process_->started() && waited_ms < 15000; waited_ms += 20) {
-    if (Accepts(port_)) {
-      running_ = true;
-      return;
-    }
-    usleep(20000);
-  }
+  process_ = StartListening(
+      [&](int port) -> std::unique_ptr<ChildProcess> {
+        const std::string conf =
+            "http_port 127.0.0.1:" + std::to_string(port) + "\n" + "pid_filename " +
+            (dir / "squid.pid").string() + "\n" + "cache_log " + (dir / "cache.log").string() +
+            "\n" + "access_log stdio:" + (dir / "access.log").string() + "\n" + "coredump_dir " +
+            dir.string() + "\n" +
+            "cache deny all\ncache_mem 8 MB\nnetdb_filename none\npinger_enable off\n"
+            "strip_query_terms off\nshutdown_lifetime 0 seconds\n"
+            "auth_param digest program /usr/lib/squid/digest_file_auth " +
+            (dir / "passwd").string() +
+            "\nauth_param digest realm qsft-test\n"
+            "auth_param digest children 2 startup=1 idle=1\n"
+            "acl known proxy_auth REQUIRED\nhttp_access allow known\nhttp_access deny all\n";
+        WriteFile(dir / "squid.conf", conf);
+        // Started as root, squid works as the user Debian gives it and must be able to write
+        // here.
+        if (geteuid() == 0) {
+          if (const passwd* pw = getpwnam("proxy")) {
+            for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+              if (chown(entry.path().c_str(), pw->pw_uid, pw->pw_gid) != 0) return nullptr;
+            }
+            if (chown(dir.c_str(), pw->pw_uid, pw->pw_gid) != 0) return nullptr;
+          }
+        }
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/sbin/squid", "-N", "-f", (dir / "squid.conf").string()},
+            std::vector<std::string>{},
+            ChildProcessOptions{.err_path = (dir / "squid.err").string()});
+      },
+      15000, &port_);
+  running_ = process_ && ListensOn(process_->pid(), port_);
 }
 
 DigestProxy::~DigestProxy() {

@@ -5,7 +5,10 @@
 // own settings, tickets or proxies is read.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +25,18 @@ std::optional<std::string> MissingNetworkTool(const std::string& tool);
 
 // A free TCP port on 127.0.0.1 (free when asked; the caller binds it soon after).
 int FreeLoopbackPort();
+
+// Whether the process `pid` itself listens on 127.0.0.1:port (TCP). A port that accepts
+// connections may belong to another program that took it after it was found free.
+bool ListensOn(pid_t pid, int port);
+
+// Starts a server that binds the port it is given, on a port of 127.0.0.1 found free. Another
+// program (a parallel test) may take that port before the server binds it: a server that ends
+// without listening is started again on a fresh port, a few times. Returns the server once it
+// listens on its port itself, with *port set; the last attempt's server (ended, or not
+// listening after `bound_ms`) otherwise.
+std::unique_ptr<ChildProcess> StartListening(
+    const std::function<std::unique_ptr<ChildProcess>(int port)>& start, int bound_ms, int* port);
 
 // The desktop's proxy settings as the GSettings keyfile backend stores them, under `home`.
 // Loopback is not in the list of hosts that go direct (the desktop's default puts it there).
