@@ -8,7 +8,8 @@
 #include "qsft/json.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
+  // An option is never taken for the name of the file to write.
+  if (argc != 2 || argv[1][0] == '-' || argv[1][0] == '\0') {
     std::fputs("usage: qsft-describe FILE\n", stderr);
     return 2;
   }
