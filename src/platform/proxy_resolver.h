@@ -11,6 +11,7 @@
 // client applies http_proxy, https_proxy/HTTPS_PROXY and no_proxy itself.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -59,9 +60,15 @@ std::optional<ProxyChoice> ParseProxyAnswer(std::string_view answer);
 // Asks the desktop for the choice for an absolute URL; blocking, callable from any thread.
 using ProxyLookup = std::function<ProxyChoice(std::string_view url)>;
 
+// How long a lookup waits for the desktop's answer. A PAC script's answer comes from a helper
+// over the session bus within milliseconds; a bus that takes the connection and never answers
+// must not hold up the start of a transfer for longer than this.
+inline constexpr std::chrono::milliseconds kDesktopProxyWait{5000};
+
 // The desktop's own resolution (GIO's default proxy resolver, or KDE Plasma's settings; see
-// proxy_resolver_gio.cpp).
-ProxyLookup DesktopProxyLookup();
+// proxy_resolver_gio.cpp). An answer that has not come within `wait` is given up on and the
+// environment decides, as when the desktop's PAC helper cannot be reached at all.
+ProxyLookup DesktopProxyLookup(std::chrono::milliseconds wait = kDesktopProxyWait);
 
 // The answers of one session, by origin ("scheme://host:port"). Thread-safe; the lookup runs
 // outside the lock, so that a slow answer for one origin does not hold up another.

@@ -17,17 +17,28 @@
 // not in GSettings), so they are read here and answered as Plasma's programs answer them. Its
 // PAC scripts go to the same helper GNOME's resolver asks over the session bus (glib-pacrunner,
 // org.gtk.GLib.PACRunner), so both desktops run PAC out of the process in the same engine.
+//
+// A session bus can take a connection and then never answer (a hung bus daemon, a stale
+// address). GIO's resolver connects to it with no way to cancel, so every lookup runs on a
+// thread of its own and is waited for only so long (kDesktopProxyWait). Past that the lookup
+// is cancelled where it can be and left to end by itself, the environment decides (as when the
+// PAC helper cannot be reached), and the desktop is not asked again until it has ended.
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/file_descriptor.h"
@@ -104,18 +115,18 @@ Decider WhoDecides() {
 
 // The session bus connection for PAC questions: a private one, so that a bus that goes away
 // does not end the process (GIO's shared connection exits with its bus), made again after that.
-GDBusConnection* PacBus() {
-  static GDBusConnection* bus = nullptr;  // guarded by the lookup's lock; kept for the process
+GDBusConnection* PacBus(GCancellable* cancellable) {
+  static GDBusConnection* bus = nullptr;  // guarded by the lookup's gate; kept for the process
   if (bus != nullptr && !g_dbus_connection_is_closed(bus)) return bus;
   if (bus != nullptr) g_object_unref(bus);
   bus = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, cancellable, nullptr);
   if (address == nullptr) return nullptr;
   bus = g_dbus_connection_new_for_address_sync(
       address,
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
+      nullptr, cancellable, nullptr);
   g_free(address);
   return bus;
 }
@@ -123,19 +134,20 @@ GDBusConnection* PacBus() {
 // The desktop's PAC helper, as GNOME's resolver asks it. It fetches and caches the script and
 // runs it; the first question also starts it on the bus.
 std::optional<std::vector<std::string>> AskPacRunner(const std::string& pac_url,
-                                                     const std::string& url) {
+                                                     const std::string& url,
+                                                     GCancellable* cancellable) {
   constexpr int kPacAnswerTimeoutMs = 20000;
   if (!g_utf8_validate(pac_url.data(), static_cast<gssize>(pac_url.size()), nullptr) ||
       !g_utf8_validate(url.data(), static_cast<gssize>(url.size()), nullptr)) {
     return std::nullopt;
   }
-  GDBusConnection* bus = PacBus();
+  GDBusConnection* bus = PacBus(cancellable);
   if (bus == nullptr) return std::nullopt;
   GError* raw_error = nullptr;
   GVariant* reply = g_dbus_connection_call_sync(
       bus, "org.gtk.GLib.PACRunner", "/org/gtk/GLib/PACRunner", "org.gtk.GLib.PACRunner", "Lookup",
       g_variant_new("(ss)", pac_url.c_str(), url.c_str()), G_VARIANT_TYPE("(as)"),
-      G_DBUS_CALL_FLAGS_NONE, kPacAnswerTimeoutMs, nullptr, &raw_error);
+      G_DBUS_CALL_FLAGS_NONE, kPacAnswerTimeoutMs, cancellable, &raw_error);
   std::unique_ptr<GError, ErrorDeleter> error(raw_error);
   if (reply == nullptr) return std::nullopt;
   gchar** raw_answers = nullptr;
@@ -200,8 +212,8 @@ class KdeSettingsFile {
   std::optional<KdeProxySettings> settings_;
 };
 
-ProxyChoice KdeLookup(std::string_view url) {
-  static KdeSettingsFile file;  // guarded by the lookup's lock
+ProxyChoice KdeLookup(std::string_view url, GCancellable* cancellable) {
+  static KdeSettingsFile file;  // guarded by the lookup's gate
   const std::optional<KdeProxySettings> settings = file.Current();
   if (!settings) return {};
   const EnvironmentReader environment = [](std::string_view name) -> std::optional<std::string> {
@@ -209,23 +221,18 @@ ProxyChoice KdeLookup(std::string_view url) {
     if (value == nullptr) return std::nullopt;
     return std::string(value);
   };
-  return KdeProxyAnswer(*settings, url, environment, &AskPacRunner);
+  return KdeProxyAnswer(*settings, url, environment,
+                        [cancellable](const std::string& pac_url, const std::string& target) {
+                          return AskPacRunner(pac_url, target, cancellable);
+                        });
 }
 
-ProxyChoice Lookup(std::string_view url) {
-  const Decider decider = WhoDecides();
-  if (decider == Decider::kEnvironment) return {};
-  // GIO's resolver is thread-safe, yet one question at a time: GLib's locks are futexes that
-  // ThreadSanitizer cannot see, and questions are rare (one per origin and session).
-  static std::mutex one_at_a_time;
-  std::lock_guard lock(one_at_a_time);
-  if (decider == Decider::kKde) return KdeLookup(url);
+ProxyChoice GioLookup(const std::string& url, GCancellable* cancellable) {
   GProxyResolver* resolver = g_proxy_resolver_get_default();  // owned by GIO
   if (resolver == nullptr) return {};
-  const std::string text(url);
   GError* raw_error = nullptr;
   std::unique_ptr<gchar*, StrvDeleter> answers(
-      g_proxy_resolver_lookup(resolver, text.c_str(), nullptr, &raw_error));
+      g_proxy_resolver_lookup(resolver, url.c_str(), cancellable, &raw_error));
   std::unique_ptr<GError, ErrorDeleter> error(raw_error);
   // A resolution that fails (no PAC script to be had, a broken one) leaves the choice to the
   // environment rather than stopping every transfer.
@@ -242,8 +249,62 @@ ProxyChoice Lookup(std::string_view url) {
   return ProxyChoice::Direct();
 }
 
+// One lookup on its way, shared by the thread that asks for it and the one that asks the
+// desktop.
+struct PendingLookup {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;      // guarded by mutex
+  bool given_up = false;  // guarded by mutex: the asking thread has stopped waiting
+  ProxyChoice choice;     // guarded by mutex
+};
+
+// GIO's resolver is thread-safe, yet one question at a time: GLib's locks are futexes that
+// ThreadSanitizer cannot see, and questions are rare (one per origin and session). A lookup
+// given up on keeps the gate until it ends, released by its own thread.
+std::binary_semaphore lookup_gate{1};
+// Set while a lookup given up on is still on its way: it hangs where the next one would.
+std::atomic<bool> hanging{false};
+
+ProxyChoice Lookup(std::string_view url, std::chrono::milliseconds wait) {
+  const Decider decider = WhoDecides();
+  if (decider == Decider::kEnvironment) return {};
+  if (hanging.load()) return {};
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  if (!lookup_gate.try_acquire_until(deadline)) return {};
+  auto pending = std::make_shared<PendingLookup>();
+  const std::shared_ptr<GCancellable> cancellable(g_cancellable_new(), ObjectDeleter());
+  try {
+    std::thread([pending, cancellable, decider, text = std::string(url)] {
+      ProxyChoice choice = decider == Decider::kKde ? KdeLookup(text, cancellable.get())
+                                                    : GioLookup(text, cancellable.get());
+      {
+        std::lock_guard lock(pending->mutex);
+        pending->choice = std::move(choice);
+        pending->done = true;
+        if (pending->given_up) hanging.store(false);
+      }
+      pending->ended.notify_all();
+      lookup_gate.release();
+    }).detach();
+  } catch (const std::system_error&) {  // no thread to be had: the environment decides
+    lookup_gate.release();
+    return {};
+  }
+  std::unique_lock lock(pending->mutex);
+  if (pending->ended.wait_until(lock, deadline, [&] { return pending->done; })) {
+    return pending->choice;
+  }
+  pending->given_up = true;
+  hanging.store(true);
+  g_cancellable_cancel(cancellable.get());
+  return {};
+}
+
 }  // namespace
 
-ProxyLookup DesktopProxyLookup() { return &Lookup; }
+ProxyLookup DesktopProxyLookup(std::chrono::milliseconds wait) {
+  return [wait](std::string_view url) { return Lookup(url, wait); };
+}
 
 }  // namespace qs::platform
