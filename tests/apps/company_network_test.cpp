@@ -148,20 +148,30 @@ class HostRun {
     }
     return "still running";
   }
+  // The final status of the transfer a start call answered for with its ticket; a refused
+  // start (its answer holds the error text instead) is "refused: " and the answer, since the
+  // status read after it would be the previous transfer's.
+  std::string Started(const std::string& answer) {
+    const std::string ticket = R"({"id":1,"result":)";
+    if (answer.rfind(ticket, 0) != 0 || answer.size() <= ticket.size() ||
+        answer[ticket.size()] < '0' || answer[ticket.size()] > '9') {
+      return "refused: " + answer;
+    }
+    return FinalStatus();
+  }
   std::string Download(const std::string& url, const fs::path& target) {
     Ask(R"({"id":1,"op":"dialogs","answers":[{"folder":")" + target.parent_path().string() +
         R"("}]})");
     Call("SelectDownloadDir", "[]");
-    Call("StartFileDownload", R"([")" + url + R"(",")" + target.string() + R"("])");
-    return FinalStatus();
+    return Started(Call("StartFileDownload", R"([")" + url + R"(",")" + target.string() + R"("])"));
   }
   // Uploads `file` with `answers` (JSON objects) queued for the dialogs after the picker's.
   std::string Upload(const std::string& url, const fs::path& file, const std::string& answers) {
     Ask(R"({"id":1,"op":"dialogs","answers":[{"files":[")" + file.string() + R"("]})" + answers +
         "]}");
     Call("SelectFile", "[]");
-    Call("StartFileUpload", R"([")" + url + R"(",true,")" + file.string() + R"(",65536])");
-    return FinalStatus();
+    return Started(
+        Call("StartFileUpload", R"([")" + url + R"(",true,")" + file.string() + R"(",65536])"));
   }
   std::string Shown() { return Ask(R"({"id":1,"op":"shown"})"); }
   int Quit() { return child_.Finish(); }
@@ -196,6 +206,12 @@ TEST_F(CompanyNetworkTest, ManualProxyFromTheDesktopSettingsCarriesEveryTransfer
   HostRun host(program_, env, "http://127.0.0.1:" + std::to_string(server_->port()) + "/app/");
   EXPECT_EQ(host.Download(DocUrl("127.0.0.1"), world_ / "host" / "doc.bin"),
             R"({"id":1,"result":"10|300000|"})");
+  // A start the control refuses (a folder the user never picked) does not read as the end of
+  // the transfer before it.
+  const std::string refused = host.Started(
+      host.Call("StartFileDownload", R"([")" + DocUrl("127.0.0.1") + R"(",")" +
+                                         (world_ / "elsewhere" / "doc.bin").string() + R"("])"));
+  EXPECT_EQ(refused.rfind("refused: ", 0), 0u) << refused;
   EXPECT_EQ(host.Quit(), 0);
 
   const auto requests = proxy->Requests();
