@@ -306,7 +306,7 @@ ErrorOr<Db> OpenDb(const std::string& file, int flags) {
   return db;
 }
 
-ErrorOr<Db> BeginWrite(bool* fresh = nullptr);
+ErrorOr<Db> BeginWrite();
 
 // Opens the existing store file without creating it.
 ErrorOr<Db> OpenExisting(const std::string& file) {
@@ -344,57 +344,27 @@ ErrorOr<Db> OpenForRead() {
   return db;
 }
 
-// The store file with the files SQLite keeps beside it.
-void RemoveStoreFiles(const std::string& file) {
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) (void)unlink((file + suffix).c_str());
-}
-
-// Opens the store file, creating it when absent, and takes the write lock. A first write that
-// is abandoned removes the file it created while it still holds that lock (Abandon), so a
-// connection that was waiting for the lock may hold a file that is no longer the store: it
-// starts again on the store as it is now.
-ErrorOr<Db> OpenLocked(const std::string& file) {
-  for (int attempt = 0;; ++attempt) {
-    Db db = QS_TRY(OpenDb(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
-    // Identify before anything can write to the file: a foreign or damaged file stays untouched.
-    const Content seen = QS_TRY(Identify(db.get()));
-    if (seen == Content::kEmpty) {
-      // Best effort: a writer racing us may hold the lock; the journal mode is only a tuning.
-      (void)Exec(db.get(), "PRAGMA journal_mode=WAL");
-    }
-    QS_TRY_VOID(Exec(db.get(), "BEGIN IMMEDIATE"));
-    struct stat st {};
-    if (stat(file.c_str(), &st) == 0) return db;
-    (void)Exec(db.get(), "ROLLBACK");
-    if (attempt == 2) return ErrorCode::kBusy;
-  }
-}
-
-// Undoes a write transaction begun by BeginWrite. One that gave a new store its layout
-// (`fresh`) removes the store file again, before it lets go of the write lock, so that a
-// failed first write leaves nothing behind.
-void Abandon(sqlite3* db, bool fresh) {
-  const char* file = sqlite3_db_filename(db, "main");
-  if (fresh && file != nullptr && file[0] != '\0') RemoveStoreFiles(file);
-  (void)Exec(db, "ROLLBACK");
-}
-
 // Opens the store for writing and begins an immediate transaction on it, giving a new file its
 // schema, and a layout-0 file the current layout, inside that transaction. Refuses (1015) a
-// file that is not a settings store. `fresh` tells whether the store had no layout before.
-ErrorOr<Db> BeginWrite(bool* fresh) {
+// file that is not a settings store.
+ErrorOr<Db> BeginWrite() {
   const std::string home = ConfigHome();
   if (home.empty()) return ErrorCode::kAccessDenied;
   const std::string dir = home + "/quillstone";
   QS_TRY_VOID(MakeDirectories(dir));
-  Db db = QS_TRY(OpenLocked(dir + "/registry.db"));
+  Db db = QS_TRY(OpenDb(dir + "/registry.db", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
+  // Identify before anything can write to the file: a foreign or damaged file stays untouched.
+  const Content seen = QS_TRY(Identify(db.get()));
+  if (seen == Content::kEmpty) {
+    // Best effort: a writer racing us may hold the lock; the journal mode is only a tuning.
+    (void)Exec(db.get(), "PRAGMA journal_mode=WAL");
+  }
+  QS_TRY_VOID(Exec(db.get(), "BEGIN IMMEDIATE"));
   auto content = Identify(db.get());  // again, now that we hold the write lock
-  const bool empty = content.ok() && *content == Content::kEmpty;
-  if (fresh != nullptr) *fresh = empty;
   ErrorOr<void> ready;
   if (!content.ok()) {
     ready = content.error();
-  } else if (empty) {
+  } else if (*content == Content::kEmpty) {
     ready = Exec(db.get(), LayoutSchema("main").c_str());
     if (ready.ok()) ready = Exec(db.get(), "PRAGMA application_id=1364415047");
     if (ready.ok()) ready = Exec(db.get(), "PRAGMA user_version=1");
@@ -405,7 +375,7 @@ ErrorOr<Db> BeginWrite(bool* fresh) {
   }
   static_assert(kApplicationId == 1364415047 && kLayout == 1);
   if (!ready.ok()) {
-    Abandon(db.get(), empty);
+    (void)Exec(db.get(), "ROLLBACK");
     return ready.error();
   }
   return db;
@@ -414,11 +384,10 @@ ErrorOr<Db> BeginWrite(bool* fresh) {
 // Runs `body` in one write transaction: commits when it succeeds, rolls back otherwise.
 template <typename Body>
 ErrorOr<void> WriteTransaction(Body&& body) {
-  bool fresh = false;
-  Db db = QS_TRY(BeginWrite(&fresh));
+  Db db = QS_TRY(BeginWrite());
   ErrorOr<void> result = body(db.get());
   if (result.ok()) result = Exec(db.get(), "COMMIT");
-  if (!result.ok()) Abandon(db.get(), fresh);
+  if (!result.ok()) (void)Exec(db.get(), "ROLLBACK");
   return result;
 }
 
@@ -729,8 +698,7 @@ ErrorOr<void> DeleteSettingsKey(std::u16string_view path) {
 
 struct SettingsBatch::Connection {
   Db db;
-  bool fresh = false;  // the batch gave a new store its layout
-  bool open = true;    // the transaction is still running
+  bool open = true;  // the transaction is still running
 };
 
 SettingsBatch::SettingsBatch(std::unique_ptr<Connection> connection)
@@ -739,14 +707,13 @@ SettingsBatch::SettingsBatch(SettingsBatch&&) noexcept = default;
 SettingsBatch& SettingsBatch::operator=(SettingsBatch&&) noexcept = default;
 
 SettingsBatch::~SettingsBatch() {
-  if (connection_ && connection_->open) Abandon(connection_->db.get(), connection_->fresh);
+  if (connection_ && connection_->open) (void)Exec(connection_->db.get(), "ROLLBACK");
 }
 
 ErrorOr<SettingsBatch> SettingsBatch::Begin() {
-  bool fresh = false;
-  auto db = BeginWrite(&fresh);
+  auto db = BeginWrite();
   if (!db.ok()) return Report<SettingsBatch>(db.error());
-  return SettingsBatch(std::make_unique<Connection>(Connection{std::move(*db), fresh}));
+  return SettingsBatch(std::make_unique<Connection>(Connection{std::move(*db)}));
 }
 
 ErrorOr<void> SettingsBatch::Apply(const SettingsOp& op) {

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "base/text.h"
 #include "config/reg_values.h"
@@ -201,32 +200,6 @@ TEST_F(SettingsStoreTest, BatchIsAllOrNothing) {
   ASSERT_TRUE(platform::ApplySettingsBatch(ops).ok());
   EXPECT_EQ(SettingsKey::Open(u"Keep").code(), 2u);
   EXPECT_TRUE(SettingsKey::Open(u"New").ok());
-}
-
-// A first write that is abandoned removes the store file it created; a writer that had opened
-// that file meanwhile and waited for its lock must not write into the removed file.
-TEST_F(SettingsStoreTest, AWriterWaitingOnAnAbandonedFirstWriteLandsInTheStore) {
-  const std::filesystem::path file = StoreFile();
-  // Descriptors of this process open on the store file.
-  auto open_on_store = [&] {
-    int count = 0;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-      std::error_code ec;
-      count += std::filesystem::read_symlink(fd.path(), ec) == file;
-    }
-    return count;
-  };
-  std::optional<platform::SettingsBatch> first(platform::SettingsBatch::Begin().value());
-  ASSERT_TRUE(first->Apply({platform::SettingsOp::Kind::kCreateKey, u"Abandoned", {}, {}}).ok());
-  uint32_t waited = ~0u;
-  std::thread writer([&] { waited = SettingsKey::Create(u"Waited").code(); });
-  for (int i = 0; i < 2000 && open_on_store() < 2; ++i) usleep(1000);
-  EXPECT_EQ(open_on_store(), 2) << "the writer never opened the store file";
-  first.reset();
-  writer.join();
-  EXPECT_EQ(waited, 0u);
-  EXPECT_TRUE(SettingsKey::Open(u"Waited").ok());
-  EXPECT_EQ(SettingsKey::Open(u"Abandoned").code(), 2u);
 }
 
 TEST_F(SettingsStoreTest, AStoreOfTheEarlierLayoutIsRewrittenOnceAndKeepsEverything) {
