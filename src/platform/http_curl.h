@@ -221,6 +221,8 @@ class Transfer {
   // After the end: a proxy's refusal of a tunnel as its answer, a proxy that could not be
   // reached forgotten, and what a trace shows.
   void NoteRouteOutcome(int curl_code);
+  // The same for a refusal (401, 407) whose answer the caller closes before its end.
+  void NoteClosedRefusal();
   void CollectDone();
   void Abort(HttpAbort reason);
   void Finish(int curl_code);

@@ -205,6 +205,14 @@ void Transfer::NoteRouteOutcome(int curl_code) {
   HttpTrace(HttpTraceLevel::kDetail, line);
 }
 
+// A caller that refuses an answer may close it before curl has read its body (a loaded
+// machine, a slow proxy): the refusal is told as when the exchange ends by itself.
+void Transfer::NoteClosedRefusal() {
+  if (head_final_ && (status_ == kStatusProxyAuthRequired || status_ == kStatusUnauthorized)) {
+    NoteRouteOutcome(CURLE_OK);
+  }
+}
+
 int Transfer::DebugThunk(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   if (type != CURLINFO_HEADER_OUT) return 0;
   auto* transfer = static_cast<Transfer*>(self);

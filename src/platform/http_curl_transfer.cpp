@@ -105,6 +105,7 @@ Transfer::~Transfer() {
       curl_multi_perform(multi_.get(), &running);
       CollectDone();
     }
+    if (!done_) NoteClosedRefusal();
     if (attached_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
   if (registered_) core_->Unregister(multi_.get());

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <utility>
@@ -15,6 +16,7 @@
 
 #include "devserver/server.h"
 #include "platform/http_curl_errors.h"
+#include "platform/http_trace.h"
 #include "platform/last_error.h"
 #include "support/temp_dir.h"
 
@@ -333,6 +335,32 @@ TEST_F(HttpSessionTest, AStallPastTheReceiveTimeOutFails) {
   auto head = session_->OpenUrl(Url("small.txt"));
   EXPECT_EQ(head.code(), ToUint(ErrorCode::kInternetTimeout));
   EXPECT_EQ(LastError(), ToUint(ErrorCode::kInternetTimeout));
+}
+
+// A refusal is told to a person who asks (-v) also when the caller closes it before its body
+// has come in, as on a loaded machine: the head and the first bytes are all the caller needs.
+TEST_F(HttpSessionTest, ARefusalClosedBeforeItsEndIsStillTold) {
+  std::mutex mutex;
+  std::vector<std::string> notices;
+  SetHttpTraceSink(
+      [&](HttpTraceLevel level, std::string_view line) {
+        std::lock_guard lock(mutex);
+        if (level == HttpTraceLevel::kNotice) notices.emplace_back(line);
+      },
+      false);
+  server_->AddFault(
+      Fault::Challenge(devserver::AuthScheme::kBasic, "alice", "pw").Path("/download"));
+  server_->AddFault(Fault::StallAfter(1).Path("/download"));
+  {
+    auto request = Open(Url("small.txt"));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->Status(), 401u);
+  }
+  SetHttpTraceSink({}, false);
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("wants credentials (it offers Basic)"), std::string::npos)
+      << notices[0];
 }
 
 TEST_F(HttpSessionTest, AnUnreadableHeadFailsTheOpenAsAnInvalidHeader) {
